@@ -1,0 +1,6 @@
+#include <cstdio>
+
+int main() {
+  std::puts("brimvale-cli: not ready");
+  return 0;
+}

@@ -1,0 +1,74 @@
+#include "model/time_util.h"
+
+#include <gtest/gtest.h>
+
+#include "support/test_env.h"
+
+namespace brimvale {
+namespace {
+
+Time utc(const char* text) { return *parseISO8601(text); }
+
+TEST(ISO8601, ParsesBothFormsAndRequiresAZone) {
+  struct Case {
+    const char* text;
+    bool fractional, plain;
+    int64_t unixMillis;
+  };
+  const Case cases[] = {
+      {"2026-03-05T10:15:30Z", false, true, 1772705730000},
+      {"2026-03-05T10:15:30.250Z", true, false, 1772705730250},
+      {"2026-03-05T19:15:30+09:00", false, true, 1772705730000},
+      {"2026-03-05T05:15:30.5-0500", true, false, 1772705730500},
+      {"2026-03-05T10:15:30", false, false, 0},
+      {"2026-03-05 10:15:30Z", false, false, 0},
+      {"2026-02-30T10:15:30Z", false, false, 0},
+      {"2026-03-05T10:15:30.Z", false, false, 0},
+      {"", false, false, 0},
+      {"2026-03-05T10:15:30Zjunk", false, false, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(parseISO8601Fractional(c.text).has_value(), c.fractional);
+    EXPECT_EQ(parseISO8601Plain(c.text).has_value(), c.plain);
+    auto t = parseISO8601(c.text);
+    ASSERT_EQ(t.has_value(), c.fractional || c.plain);
+    if (t) {
+      EXPECT_EQ(std::chrono::duration_cast<std::chrono::milliseconds>(t->time_since_epoch()).count(),
+                c.unixMillis);
+    }
+  }
+}
+
+TEST(ISO8601, WritesUTCWholeSeconds) {
+  EXPECT_EQ(formatISO8601(utc("2026-03-05T19:15:30.999+09:00")), "2026-03-05T10:15:30Z");
+  EXPECT_EQ(formatISO8601(utc("1969-12-31T23:59:59.5Z")), "1969-12-31T23:59:59Z");
+}
+
+TEST(DayKey, FollowsTheLocalCalendarAcrossMidnightAndDST) {
+  test::setTimeZone("America/New_York");
+  // 04:30Z is 23:30 the previous evening in New York (EST, -5).
+  EXPECT_EQ(dayKey(utc("2026-01-10T04:30:00Z")), "2026-01-09");
+  EXPECT_EQ(dayKey(utc("2026-01-10T05:30:00Z")), "2026-01-10");
+  // Midnight of the spring-forward day exists; the day is 23 hours long.
+  Time start = *parseDayKey("2026-03-08");
+  Time next = *parseDayKey("2026-03-09");
+  EXPECT_EQ(next - start, std::chrono::hours(23));
+  EXPECT_EQ(dayKey(start), "2026-03-08");
+  EXPECT_EQ(dayKey(next - std::chrono::seconds(1)), "2026-03-08");
+  EXPECT_FALSE(parseDayKey("2026-3-8"));
+  EXPECT_FALSE(parseDayKey("2026-02-29"));
+  test::setTimeZone("Europe/Berlin");
+}
+
+TEST(LocalHour, TruncatesInZonesWithHalfHourOffsetsAndRepeatedHours) {
+  test::setTimeZone("Asia/Kolkata");  // +05:30
+  EXPECT_EQ(truncateToLocalHour(utc("2026-01-10T04:45:10Z")), utc("2026-01-10T04:30:00Z"));
+  test::setTimeZone("Europe/Berlin");
+  // 2026-10-25 02:00-03:00 happens twice; the second 02:30 is 01:30Z.
+  EXPECT_EQ(truncateToLocalHour(utc("2026-10-25T01:30:00Z")), utc("2026-10-25T01:00:00Z"));
+  EXPECT_EQ(truncateToLocalHour(utc("2026-10-25T00:30:00Z")), utc("2026-10-25T00:00:00Z"));
+}
+
+}  // namespace
+}  // namespace brimvale
