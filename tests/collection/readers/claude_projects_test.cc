@@ -165,6 +165,7 @@ TEST(ClaudeProjects, LastLineReadWinsAcrossFilesInSortedOrder) {
 }
 
 TEST(ClaudeProjects, BadFoldersAndFilesGiveNothing) {
+  static const char kBinary[] = "\0\x01\x02usage\"usage\"\xff";
   EXPECT_TRUE(loadClaudeProjects("").empty());
   test::TempDir home;
   EXPECT_TRUE(loadClaudeProjects(home.path()).empty());
@@ -177,7 +178,7 @@ TEST(ClaudeProjects, BadFoldersAndFilesGiveNothing) {
   std::filesystem::create_symlink(other / "gone.jsonl", other / ".claude/projects/p/broken.jsonl");
   other.write(".claude/projects/p/good.jsonl", reply("m", kUsage) + "\n");
   other.write(".claude/projects/p/empty.jsonl", "");
-  other.write(".claude/projects/p/binary.jsonl", std::string("\0\x01\x02usage\"usage\"\xff", 20));
+  other.write(".claude/projects/p/binary.jsonl", std::string(kBinary, sizeof kBinary - 1));
   auto events = loadClaudeProjects(other.path());
   ASSERT_EQ(events.size(), 1u);
   EXPECT_EQ(events[0].tokens, 100);

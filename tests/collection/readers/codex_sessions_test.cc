@@ -226,13 +226,14 @@ TEST(CodexSessions, UnchangedFilesComeFromTheCache) {
 }
 
 TEST(CodexSessions, BadFoldersAndFilesGiveNothing) {
+  static const char kBinary[] = "\xff\xfe\0\"token_count\"\x80";
   EXPECT_TRUE(loadCodexSessions("", kNow).events.empty());
   test::TempDir home;
   EXPECT_TRUE(loadCodexSessions(home.path(), kNow).events.empty());
   home.write(".codex/sessions/2025/ok.jsonl", tokenCount("2025-06-01T10:00:00Z", usage(10, 0, 5)));
   home.write(".codex/sessions/2025/upper.JSONL", tokenCount("2025-06-01T10:00:00Z", usage(10, 0, 5)));
   home.write(".codex/sessions/2025/partial.jsonl", "{\"timestamp\":\"2025-06-01T10:00:00Z\",\"type\":\"token_co");
-  home.write(".codex/sessions/2025/binary.jsonl", std::string("\xff\xfe\0\"token_count\"\x80", 17));
+  home.write(".codex/sessions/2025/binary.jsonl", std::string(kBinary, sizeof kBinary - 1));
   std::filesystem::create_directories(home / ".codex/sessions/dir.jsonl");
   std::filesystem::create_symlink(home / "nowhere", home / ".codex/sessions/broken.jsonl");
   CodexData data = loadCodexSessions(home.path(), kNow);
