@@ -166,13 +166,22 @@ int64_t calendarDaysBetween(Time a, Time b) {
 }
 
 Time truncateToLocalHour(Time t) {
-  std::tm tm = localTm(t);
+  const std::tm local = localTm(t);
+  std::tm tm = local;
   tm.tm_min = 0;
   tm.tm_sec = 0;
   // Keeping tm_isdst picks the right instance of a repeated hour.
   std::time_t tt = std::mktime(&tm);
   if (tt == static_cast<std::time_t>(-1)) return t;
-  return Clock::from_time_t(tt);
+  // Where the full hour does not exist on the local clock (a half-hour
+  // daylight-saving jump skips 02:00), mktime lands in the previous hour;
+  // the time itself is the start then.
+  Time start = Clock::from_time_t(tt);
+  std::tm check = localTm(start);
+  if (start > t || check.tm_mday != local.tm_mday || check.tm_hour != local.tm_hour ||
+      check.tm_min != 0)
+    return t;
+  return start;
 }
 
 std::string dayKey(Time t) {

@@ -55,7 +55,8 @@ inline Time startOfLocalDay(Time t) { return startOfLocalDay(localDate(t)); }
 // Whole calendar days from the local day of a to the local day of b.
 int64_t calendarDaysBetween(Time a, Time b);
 
-// t with minutes, seconds and sub-seconds of the local hour set to zero.
+// t with minutes, seconds and sub-seconds of the local hour set to zero; t
+// itself when that full hour does not exist on the local clock.
 Time truncateToLocalHour(Time t);
 
 }  // namespace brimvale

@@ -68,6 +68,11 @@ TEST(LocalHour, TruncatesInZonesWithHalfHourOffsetsAndRepeatedHours) {
   // 2026-10-25 02:00-03:00 happens twice; the second 02:30 is 01:30Z.
   EXPECT_EQ(truncateToLocalHour(utc("2026-10-25T01:30:00Z")), utc("2026-10-25T01:00:00Z"));
   EXPECT_EQ(truncateToLocalHour(utc("2026-10-25T00:30:00Z")), utc("2026-10-25T00:00:00Z"));
+  // Lord Howe Island jumps from 02:00 to 02:30: 02:45 has no full hour.
+  test::setTimeZone("Australia/Lord_Howe");
+  EXPECT_EQ(truncateToLocalHour(utc("2026-10-03T15:45:00Z")), utc("2026-10-03T15:45:00Z"));
+  EXPECT_EQ(truncateToLocalHour(utc("2026-10-03T16:15:00Z")), utc("2026-10-03T16:00:00Z"));
+  test::setTimeZone("Europe/Berlin");
 }
 
 }  // namespace
