@@ -1,11 +1,16 @@
 #include "model/time_util.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
 
 namespace brimvale {
 namespace {
+
+// Times stay within half the span of a nanosecond time point (about 1823 to
+// 2116), so adding hours to one or subtracting two of them cannot overflow.
+constexpr int64_t kMaxUnixSeconds = (int64_t{1} << 62) / 1000000000;
 
 bool digits(std::string_view s, size_t pos, size_t count, int& out) {
   if (pos + count > s.size()) return false;
@@ -76,6 +81,7 @@ std::optional<Time> parseInternetDateTime(std::string_view s, bool wantFraction)
 
   int64_t days = daysFromCivil({year, month, day});
   int64_t secs = days * 86400 + hour * 3600 + minute * 60 + second - offsetSeconds;
+  if (secs > kMaxUnixSeconds || secs < -kMaxUnixSeconds) return std::nullopt;
   return Time(std::chrono::duration_cast<Clock::duration>(std::chrono::seconds(secs) +
                                                           std::chrono::nanoseconds(nanos)));
 }
@@ -116,9 +122,15 @@ std::string formatISO8601(Time t) {
 }
 
 Time fromUnixSeconds(double seconds) {
+  if (std::isnan(seconds)) return Time{};
+  seconds = std::clamp(seconds, static_cast<double>(-kMaxUnixSeconds),
+                       static_cast<double>(kMaxUnixSeconds));
   return Time(std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds)));
 }
-Time fromUnixMillis(int64_t millis) { return Time(std::chrono::milliseconds(millis)); }
+Time fromUnixMillis(int64_t millis) {
+  return Time(std::chrono::milliseconds(
+      std::clamp(millis, -kMaxUnixSeconds * 1000, kMaxUnixSeconds * 1000)));
+}
 double toUnixSeconds(Time t) {
   return std::chrono::duration<double>(t.time_since_epoch()).count();
 }

@@ -18,7 +18,8 @@ using Seconds = std::chrono::seconds;
 
 // Parses an internet date-time ("2026-03-05T10:15:30.123Z", "...+09:00").
 // The fractional parser requires a fraction, the plain one forbids it; a zone
-// designator is always required.
+// designator is always required. Times before 1823 or after 2116 are rejected:
+// they do not fit a nanosecond time point with room for arithmetic.
 std::optional<Time> parseISO8601Fractional(std::string_view text);
 std::optional<Time> parseISO8601Plain(std::string_view text);
 // Tries the fractional parser, then the plain one.
@@ -27,7 +28,8 @@ std::optional<Time> parseISO8601(std::string_view text);
 // UTC, whole seconds (truncated), "Z": "2026-03-05T01:15:30Z".
 std::string formatISO8601(Time t);
 
-// Seconds since the epoch as a time (fractions kept).
+// Seconds since the epoch as a time (fractions kept). Values beyond the range
+// above saturate at its ends; NaN gives the epoch.
 Time fromUnixSeconds(double seconds);
 Time fromUnixMillis(int64_t millis);
 double toUnixSeconds(Time t);
