@@ -28,6 +28,11 @@ TEST(FmtCost, PicksThePatternByRangeAndRoundsLikePrintf) {
     SCOPED_TRACE(c.usd);
     EXPECT_EQ(fmtCost(c.usd), c.text);
   }
+  // Longer than any fixed buffer: 298 integer digits.
+  const std::string huge = fmtCost(1e300);
+  EXPECT_EQ(huge.size(), 302u);
+  EXPECT_EQ(huge.substr(0, 5), "$1000");
+  EXPECT_EQ(huge.substr(huge.size() - 3), ".0k");
 }
 
 TEST(FmtTokens, UsesUpperCaseSuffixesWithoutPromotionAfterRounding) {
@@ -179,6 +184,9 @@ TEST(PrettyModelName, NamesClaudeAndOtherFamilies) {
       {"preview-LATEST", "Preview LATEST"},
       {"éclair-pro", "Éclair Pro"},
       {"model-٣x", "Model ٣x"},
+      // Bytes that are not UTF-8 are kept as they are.
+      {"\xff\xfe-pro", "\xff\xfe Pro"},
+      {"claude-\xc3", "\xc3"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.id);
