@@ -39,15 +39,12 @@ std::string fmtPercent(double f) { return formatString("%.0f%%", f * 100); }
 
 std::string fmtDayKey(std::string_view key) {
   if (!parseDayKey(key)) return std::string(key);
-  // The key itself is the local calendar date; "yyyy. M. d" pads the year to
-  // four digits and drops the leading zeros of month and day.
+  // The key itself is the local calendar date; "yyyy. M. d" drops leading zeros.
   int y = 0, m = 0, d = 0;
   std::from_chars(key.data(), key.data() + 4, y);
   std::from_chars(key.data() + 5, key.data() + 7, m);
   std::from_chars(key.data() + 8, key.data() + 10, d);
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%04d. %d. %d", y, m, d);
-  return buf;
+  return std::to_string(y) + ". " + std::to_string(m) + ". " + std::to_string(d);
 }
 
 namespace {
