@@ -170,7 +170,8 @@ Time startOfLocalDay(CivilDate d) {
   tm.tm_mon = d.month - 1;
   tm.tm_mday = d.day;
   tm.tm_isdst = -1;
-  return Clock::from_time_t(std::mktime(&tm));
+  std::time_t tt = std::mktime(&tm);
+  return Clock::from_time_t(std::clamp<std::time_t>(tt, -kMaxUnixSeconds, kMaxUnixSeconds));
 }
 
 int64_t calendarDaysBetween(Time a, Time b) {
@@ -209,6 +210,9 @@ std::optional<Time> parseDayKey(std::string_view key) {
       key[7] != '-' || !digits(key, 8, 2, d))
     return std::nullopt;
   if (m < 1 || m > 12 || d < 1 || d > daysInMonth(y, m)) return std::nullopt;
+  // A day away from the ends of the supported range, whatever the zone.
+  int64_t secs = daysFromCivil(CivilDate{y, m, d}) * 86400;
+  if (secs > kMaxUnixSeconds - 86400 || secs < -kMaxUnixSeconds + 86400) return std::nullopt;
   return startOfLocalDay(CivilDate{y, m, d});
 }
 

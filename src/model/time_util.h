@@ -36,7 +36,8 @@ double toUnixSeconds(Time t);
 
 // "yyyy-MM-dd" of the local calendar day containing t.
 std::string dayKey(Time t);
-// Local midnight of a "yyyy-MM-dd" key; absent when the text is not a key.
+// Local midnight of a "yyyy-MM-dd" key; absent when the text is not a key or
+// the day lies outside the range the ISO 8601 parsers accept.
 std::optional<Time> parseDayKey(std::string_view key);
 
 struct CivilDate {
@@ -51,7 +52,8 @@ CivilDate civilFromDays(int64_t days);
 
 // The local calendar date of t.
 CivilDate localDate(Time t);
-// Local midnight of a date (mktime normalises out-of-range days).
+// Local midnight of a date (mktime normalises out-of-range days); saturates
+// like fromUnixSeconds.
 Time startOfLocalDay(CivilDate d);
 inline Time startOfLocalDay(Time t) { return startOfLocalDay(localDate(t)); }
 // Whole calendar days from the local day of a to the local day of b.

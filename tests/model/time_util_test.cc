@@ -92,6 +92,10 @@ TEST(DayKey, FollowsTheLocalCalendarAcrossMidnightAndDST) {
   EXPECT_EQ(dayKey(next - std::chrono::seconds(1)), "2026-03-08");
   EXPECT_FALSE(parseDayKey("2026-3-8"));
   EXPECT_FALSE(parseDayKey("2026-02-29"));
+  EXPECT_FALSE(parseDayKey("0999-01-05"));
+  EXPECT_FALSE(parseDayKey("9999-12-31"));
+  EXPECT_TRUE(parseDayKey("2100-12-31"));
+  EXPECT_EQ(startOfLocalDay(CivilDate{9999, 12, 31}), fromUnixSeconds(1e300));
   test::setTimeZone("Europe/Berlin");
 }
 
