@@ -2,6 +2,7 @@
 // benchmarks:
 //
 //   brimvale-corpus --home DIR [--claude-mib N] [--codex-mib N] [--gemini-mib N] [--seed N]
+//                   [--output-scale F]
 //
 // Claude Code: DIR/.claude/projects/<project>/<session>.jsonl, plus sub-agent
 // logs one folder deeper (<project>/<session>/subagents/agent-<id>.jsonl).
@@ -119,6 +120,10 @@ class Out {
 };
 
 const int64_t kStart = 1748736000;  // 2025-06-01T00:00:00Z
+// Scales the size of tool results and function outputs (--output-scale): a
+// smaller scale gives a corpus denser in counting lines.
+double gOutputScale = 1.0;
+size_t scaled(uint64_t bytes) { return static_cast<size_t>(static_cast<double>(bytes) * gOutputScale) + 16; }
 
 // ---------------------------------------------------------------------------
 // Claude Code
@@ -151,7 +156,7 @@ struct ClaudeSession {
   }
   std::string toolResult() {
     // Mostly a few KiB, sometimes a whole file dumped into the log.
-    size_t size = r.chance(8) ? 40000 + r.below(200000) : 1500 + r.below(12000);
+    size_t size = scaled(r.chance(8) ? 40000 + r.below(200000) : 1500 + r.below(12000));
     std::string id = "toolu_01" + base62(r, 22);
     std::string body = text(r, size);
     return "{" + common() + ",\"type\":\"user\",\"message\":{\"role\":\"user\",\"content\":[{\"tool_use_id\":\"" +
@@ -276,7 +281,7 @@ void codexFile(const std::filesystem::path& path, Rng& r, uint64_t target, int64
       out.line("{\"timestamp\":\"" + stamp() + "\",\"type\":\"response_item\",\"payload\":{\"type\":\"function_call\","
                "\"name\":\"shell\",\"arguments\":\"{\\\"command\\\":[\\\"bash\\\",\\\"-lc\\\",\\\"" + text(r, 80) +
                "\\\"]}\",\"call_id\":\"" + call + "\"}}");
-      size_t size = r.chance(10) ? 30000 + r.below(100000) : 500 + r.below(6000);
+      size_t size = scaled(r.chance(10) ? 30000 + r.below(100000) : 500 + r.below(6000));
       out.line("{\"timestamp\":\"" + stamp() + "\",\"type\":\"response_item\",\"payload\":{\"type\":\"function_call_output\","
                "\"call_id\":\"" + call + "\",\"output\":\"{\\\"output\\\":\\\"" + text(r, size) + "\\\"}\"}}");
     }
@@ -388,10 +393,12 @@ int main(int argc, char** argv) {
     else if (k == "--codex-mib") codex = std::atof(argv[i + 1]);
     else if (k == "--gemini-mib") gemini = std::atof(argv[i + 1]);
     else if (k == "--seed") seed = std::strtoull(argv[i + 1], nullptr, 10);
+    else if (k == "--output-scale") gOutputScale = std::atof(argv[i + 1]);
   }
   if (home.empty()) {
     std::fprintf(stderr,
-                 "usage: brimvale-corpus --home DIR [--claude-mib N] [--codex-mib N] [--gemini-mib N] [--seed N]\n");
+                 "usage: brimvale-corpus --home DIR [--claude-mib N] [--codex-mib N] [--gemini-mib N] [--seed N]"
+                 " [--output-scale F]\n");
     return 2;
   }
   Rng r{seed * 2654435761u + 1};

@@ -5,7 +5,7 @@
 // Runs the reader twice in this process: the first call is the cold read (a
 // fresh process; the files should already be in the page cache), the second
 // is the next refresh with no file changed. Prints one line per call with the
-// wall time, input size, MB/s, events, events/s and the peak resident set
+// wall time, the CPU time of all threads, MB/s, events, events/s and the peak resident set
 // size so far (getrusage ru_maxrss). Run one tool per process so its peak
 // memory is its own; bench/run.sh repeats the runs and takes medians.
 
@@ -44,6 +44,13 @@ Input measure(const std::filesystem::path& root, std::string_view suffix) {
   return in;
 }
 
+// User plus system CPU seconds of the whole process (all threads).
+double cpuSeconds() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
 long peakKiB() {
   rusage u{};
   getrusage(RUSAGE_SELF, &u);
@@ -69,6 +76,7 @@ int main(int argc, char** argv) {
   std::printf("tool=%s files=%llu bytes=%llu largest=%llu\n", tool.c_str(), (unsigned long long)in.files,
               (unsigned long long)in.bytes, (unsigned long long)in.largest);
   for (int run = 0; run < 2; ++run) {
+    double cpuStart = cpuSeconds();
     auto start = std::chrono::steady_clock::now();
     size_t events = 0, limits = 0;
     if (tool == "claude") {
@@ -81,8 +89,9 @@ int main(int argc, char** argv) {
       events = brimvale::loadGeminiSessions(home).size();
     }
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::printf("%s wall_s=%.4f MB_s=%.0f events=%zu events_s=%.0f limits=%zu peak_rss_MiB=%.1f\n",
-                run == 0 ? "cold" : "again", seconds, in.bytes / 1e6 / seconds, events, events / seconds, limits,
+    double cpu = cpuSeconds() - cpuStart;
+    std::printf("%s wall_s=%.4f cpu_s=%.4f MB_s=%.0f events=%zu events_s=%.0f limits=%zu peak_rss_MiB=%.1f\n",
+                run == 0 ? "cold" : "again", seconds, cpu, in.bytes / 1e6 / seconds, events, events / seconds, limits,
                 peakKiB() / 1024.0);
   }
   return 0;

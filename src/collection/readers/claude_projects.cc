@@ -146,7 +146,9 @@ std::vector<UsageEvent> loadClaudeProjects(const std::string& home) {
   size_t workers = std::min(jsonl::workerCount(), files.size());
   std::vector<jsonl::FileBuffer> buffers(workers);
   std::vector<ondemand::parser> parsers(workers);
-  jsonl::parallelFor(files.size(), workers, [&](size_t i, size_t w) {
+  std::vector<size_t> order = workers > 1 ? jsonl::largestFirst(jsonl::fileSizes(files)) : std::vector<size_t>{};
+  jsonl::parallelFor(files.size(), workers, [&](size_t k, size_t w) {
+    size_t i = order.empty() ? k : order[k];
     readFile(files[i], buffers[w], parsers[w], results[i]);
   });
   buffers.clear();

@@ -1,7 +1,5 @@
 #include "collection/readers/codex_sessions.h"
 
-#include <sys/stat.h>
-
 #include <cmath>
 #include <mutex>
 #include <unordered_map>
@@ -259,11 +257,10 @@ CodexData loadCodexSessions(const std::string& home, Time now) {
   std::vector<std::string> files = jsonl::findFiles(
       home + "/.codex/sessions", [](std::string_view rel) { return jsonl::endsWith(rel, ".jsonl"); });
 
-  std::vector<uint64_t> sizes(files.size());
+  // The one size lookup an unchanged file costs.
+  std::vector<uint64_t> sizes = jsonl::fileSizes(files);
   std::vector<size_t> stale;  // indices of files to parse
   for (size_t i = 0; i < files.size(); ++i) {
-    struct stat st{};
-    sizes[i] = stat(files[i].c_str(), &st) == 0 && st.st_size > 0 ? static_cast<uint64_t>(st.st_size) : 0;
     auto it = codexCache.find(files[i]);
     if (it == codexCache.end() || it->second.size != sizes[i] || sizes[i] == 0) stale.push_back(i);
   }
@@ -273,7 +270,11 @@ CodexData loadCodexSessions(const std::string& home, Time now) {
   if (!stale.empty()) {
     std::vector<jsonl::FileBuffer> buffers(workers);
     std::vector<ondemand::parser> parsers(workers);
-    jsonl::parallelFor(stale.size(), workers, [&](size_t k, size_t w) {
+    std::vector<uint64_t> staleSizes(stale.size());
+    for (size_t k = 0; k < stale.size(); ++k) staleSizes[k] = sizes[stale[k]];
+    std::vector<size_t> order = jsonl::largestFirst(staleSizes);
+    jsonl::parallelFor(stale.size(), workers, [&](size_t j, size_t w) {
+      size_t k = order[j];
       parsed[k] = parseRollout(files[stale[k]], buffers[w], parsers[w]);
     });
   }

@@ -412,4 +412,20 @@ void parallelFor(size_t count, size_t workers, const std::function<void(size_t, 
   if (error) std::rethrow_exception(error);
 }
 
+std::vector<size_t> largestFirst(const std::vector<uint64_t>& sizes) {
+  std::vector<size_t> order(sizes.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return sizes[a] > sizes[b]; });
+  return order;
+}
+
+std::vector<uint64_t> fileSizes(const std::vector<std::string>& paths) {
+  std::vector<uint64_t> sizes(paths.size());
+  for (size_t i = 0; i < paths.size(); ++i) {
+    struct stat st{};
+    sizes[i] = stat(paths[i].c_str(), &st) == 0 && st.st_size > 0 ? static_cast<uint64_t>(st.st_size) : 0;
+  }
+  return sizes;
+}
+
 }  // namespace brimvale::jsonl

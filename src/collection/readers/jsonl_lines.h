@@ -191,4 +191,12 @@ size_t workerCount();
 // order; that keeps the outcome identical to a sequential loop.
 void parallelFor(size_t count, size_t workers, const std::function<void(size_t index, size_t worker)>& f);
 
+// The indices of sizes, largest first (ties in index order): handing the
+// big files out first keeps one late large file from leaving the other
+// threads idle at the end.
+std::vector<size_t> largestFirst(const std::vector<uint64_t>& sizes);
+
+// The size of each file (0 when it cannot be read), following links.
+std::vector<uint64_t> fileSizes(const std::vector<std::string>& paths);
+
 }  // namespace brimvale::jsonl
