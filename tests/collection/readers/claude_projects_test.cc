@@ -108,6 +108,14 @@ TEST(ClaudeProjects, LineRules) {
       {"nothing but a partial line", reply("a", kUsage).substr(0, 60), 0, 0},
       {"empty file", "", 0, 0},
       {"blank lines only", "\n\n\n", 0, 0},
+      {"a reply line longer than the read buffer",
+       reply("a", kUsage) + "\n" + reply("big", kUsage, "2025-06-01T09:30:12Z", "claude-sonnet-4-5",
+                                          ",\"pad\":\"" + std::string(3 << 20, 'x') + "\"") + "\n",
+       2, 200},
+      {"deep nesting in a part that is not read",
+       message("{\"model\":\"m\",\"usage\":" + kUsage + ",\"content\":" + std::string(5000, '[') +
+               std::string(5000, ']') + "}") + "\n" + reply("a", kUsage) + "\n",
+       2, 200},
   };
   for (const auto& c : cases) {
     auto events = readOne(c.content);
