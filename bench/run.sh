@@ -23,6 +23,7 @@ for tool in claude codex gemini; do
           for (r = 1; r <= NR; r++) a[++n] = v[key, r] + 0
           for (x = 1; x <= n; x++) for (y = x + 1; y <= n; y++) if (a[y] < a[x]) { t = a[x]; a[x] = a[y]; a[y] = t }
           line = line sprintf(" %s=%s", key, a[int((n + 1) / 2)])
+          if (key == "wall_s") line = line sprintf(" (min %s)", a[1])
         }
         print line " (median of " NR ")"
       }'

@@ -16,16 +16,33 @@ using jsonl::stringValue;
 
 // One counting line of one file. The identifier lives in the file's id text
 // (ids), so the read buffer can be reused for the next file.
+// The event itself is built only for the rows that survive de-duplication;
+// the model text is kept once per file.
 struct Row {
-  UsageEvent event;
-  size_t idOffset = 0;
-  size_t idLength = 0;
-  bool hasId = false;
+  Time ts;
+  int64_t tokens;
+  double cost;
+  uint32_t model;  // index into FileResult::models
+  bool hasId;
+  size_t idOffset;
+  size_t idLength;
 };
 
 struct FileResult {
   std::string ids;
+  std::vector<std::string> models;
   std::vector<Row> rows;
+
+  uint32_t modelIndex(std::string_view model) {
+    // Files hold one or a few models; the newest is the likeliest.
+    for (size_t i = models.size(); i-- > 0;)
+      if (models[i] == model) return static_cast<uint32_t>(i);
+    models.emplace_back(model);
+    return static_cast<uint32_t>(models.size() - 1);
+  }
+  UsageEvent event(const Row& row) const {
+    return UsageEvent{row.ts, models[row.model], row.tokens, row.cost, "anthropic"};
+  }
 };
 
 // Reads one line. Keys are matched on their raw bytes, which is why the
@@ -106,19 +123,10 @@ void readLine(ondemand::parser& parser, simdjson::padded_string_view line, FileR
   std::optional<int64_t> tokens = jsonl::checkedSum({input, output, cacheRead, cacheWrite});
   if (!tokens || *tokens < 1) return;
 
-  Row row;
-  row.event.ts = *ts;
-  row.event.model = std::string(*model);
-  row.event.tokens = *tokens;
-  row.event.cost = costUSD ? *costUSD : estimateCost(*model, input, output, cacheRead, cacheWrite);
-  row.event.provider = "anthropic";
-  if (id) {
-    row.hasId = true;
-    row.idOffset = out.ids.size();
-    row.idLength = id->size();
-    out.ids.append(*id);
-  }
-  out.rows.push_back(std::move(row));
+  Row row{*ts, *tokens, costUSD ? *costUSD : estimateCost(*model, input, output, cacheRead, cacheWrite),
+          out.modelIndex(*model), id.has_value(), out.ids.size(), id ? id->size() : 0};
+  if (id) out.ids.append(*id);
+  out.rows.push_back(row);
 }
 
 void readFile(const std::string& path, jsonl::FileBuffer& buffer, ondemand::parser& parser,
@@ -154,30 +162,35 @@ std::vector<UsageEvent> loadClaudeProjects(const std::string& home) {
   buffers.clear();
   parsers.clear();
 
+  // The winner of each identifier, in order of first appearance.
+  struct Ref {
+    uint32_t file;
+    uint32_t row;
+  };
   size_t total = 0;
   for (const auto& r : results) total += r.rows.size();
-  std::vector<UsageEvent> byId;
-  std::vector<UsageEvent> withoutId;
-  byId.reserve(total);
-  std::unordered_map<std::string_view, size_t> slot;  // id -> index in byId
+  std::vector<Ref> winners;
+  std::vector<Ref> withoutId;
+  std::unordered_map<std::string_view, size_t> slot;  // id -> index in winners
   slot.reserve(total);
-  for (auto& result : results) {
-    for (auto& row : result.rows) {
+  for (uint32_t f = 0; f < results.size(); ++f) {
+    const FileResult& result = results[f];
+    for (uint32_t r = 0; r < result.rows.size(); ++r) {
+      const Row& row = result.rows[r];
       if (!row.hasId) {
-        withoutId.push_back(std::move(row.event));
+        withoutId.push_back({f, r});
         continue;
       }
       std::string_view id(result.ids.data() + row.idOffset, row.idLength);
-      auto [it, fresh] = slot.try_emplace(id, byId.size());
-      if (fresh) byId.push_back(std::move(row.event));
-      else byId[it->second] = std::move(row.event);  // the last line read wins
+      auto [it, fresh] = slot.try_emplace(id, winners.size());
+      if (fresh) winners.push_back({f, r});
+      else winners[it->second] = {f, r};  // the last line read wins
     }
-    result.rows.clear();
-    result.rows.shrink_to_fit();
   }
-  slot.clear();
-  byId.insert(byId.end(), std::make_move_iterator(withoutId.begin()),
-              std::make_move_iterator(withoutId.end()));
+  std::vector<UsageEvent> byId;
+  byId.reserve(winners.size() + withoutId.size());
+  for (const Ref& ref : winners) byId.push_back(results[ref.file].event(results[ref.file].rows[ref.row]));
+  for (const Ref& ref : withoutId) byId.push_back(results[ref.file].event(results[ref.file].rows[ref.row]));
   return byId;
 }
 
