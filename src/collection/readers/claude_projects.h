@@ -12,8 +12,9 @@ namespace brimvale {
 // reply with provider "anthropic". A reply the tool wrote as several lines
 // under one "message"."id" counts once; the last such line read wins, files
 // being visited in the byte order of their paths below the folder. An empty
-// home, a missing folder, unreadable or non-UTF-8 files and malformed lines
-// give fewer events, never an error.
+// home, a missing folder, unreadable files and malformed lines
+// give fewer events, never an error. A line that is not valid UTF-8 is
+// skipped on its own rather than costing the whole file.
 std::vector<UsageEvent> loadClaudeProjects(const std::string& home);
 
 }  // namespace brimvale

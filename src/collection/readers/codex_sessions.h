@@ -56,7 +56,9 @@ inline CodexData loadCodexSessions(const std::string& home) {
 
 // Parses one rollout file: token events (model: the latest "turn_context"
 // above, "gpt" before the first) and the file's newest windows. An
-// unreadable or non-UTF-8 file yields nothing.
+// unreadable file yields nothing; a line that is not valid UTF-8 or not
+// valid JSON is skipped on its own, so one damaged line (a write cut inside
+// a multi-byte character) does not cost the rest of the session.
 CodexRollout parseCodexRollout(const std::string& path);
 
 // The windows of one "rate_limits" object (given as JSON text) stamped with
