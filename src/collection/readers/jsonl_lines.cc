@@ -1,6 +1,7 @@
 #include "collection/readers/jsonl_lines.h"
 
 #include <dirent.h>
+#include <sched.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -382,8 +383,12 @@ std::optional<std::string_view> stringValue(dom::element value) {
 // Threads
 
 size_t workerCount() {
-  unsigned hw = std::thread::hardware_concurrency();
-  return std::clamp<size_t>(hw == 0 ? 1 : hw, 1, 8);
+  // The CPUs this process may run on (taskset, cgroup cpusets), else all.
+  size_t cpus = std::thread::hardware_concurrency();
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (sched_getaffinity(0, sizeof set, &set) == 0) cpus = static_cast<size_t>(CPU_COUNT(&set));
+  return std::clamp<size_t>(cpus == 0 ? 1 : cpus, 1, 8);
 }
 
 void parallelFor(size_t count, size_t workers, const std::function<void(size_t, size_t)>& f) {

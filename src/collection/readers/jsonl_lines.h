@@ -180,7 +180,8 @@ inline std::optional<int64_t> checkedSum(std::initializer_list<int64_t> values) 
 // ---------------------------------------------------------------------------
 // Threads
 
-// The number of worker threads the readers use: the hardware's, at most 8.
+// The number of worker threads the readers use: the CPUs this process may
+// run on, at most 8.
 size_t workerCount();
 
 // Runs f(index, worker) for every index in [0, count) on up to `workers`
