@@ -11,7 +11,7 @@
 #include <QScreen>
 #include <QSystemTrayIcon>
 
-#include "platform/paths.h"
+#include "model/snapshot_io.h"
 #include "shell/status_label.h"
 
 namespace brimvale {
@@ -21,13 +21,13 @@ AppDelegate::AppDelegate(Options options, QObject* parent)
       options_(std::move(options)),
       defaults_(UserDefaults::forHome(options_.home)),
       connectionStore_(defaults_),
-      icons_(paths::exchangeFolder(options_.home)) {
+      icons_(SnapshotIO::directory(options_.home)) {
   UsageStore::Dependencies deps;
   deps.loop = &loop_;
   deps.background = &background_;
   deps.connections = &connectionStore_;
   deps.home = options_.home;
-  deps.sources = options_.sources ? *options_.sources : defaultSources({options_.home});
+  deps.sources = options_.sources ? *options_.sources : defaultSources(SourceOptions{options_.home, false});
   store_ = std::make_unique<UsageStore>(std::move(deps));
   connect(&session_, &SessionMonitor::changed, this, &AppDelegate::updateActivity);
 }

@@ -14,6 +14,7 @@
 
 #include "collection/usage_store.h"
 #include "connections/connection_store.h"
+#include "platform/event_loop.h"
 #include "platform/user_defaults.h"
 #include "shell/icon_store.h"
 #include "shell/qt_main_loop.h"
@@ -71,7 +72,7 @@ class AppDelegate : public QObject {
   // Declared in the order they must be built; destroyed in reverse, so the
   // store goes before the thread it submits to and the loop it posts to.
   QtMainLoop loop_;
-  BackgroundThread background_;
+  ThreadExecutor background_;
   UserDefaults defaults_;
   ConnectionStore connectionStore_;
   IconStore icons_;

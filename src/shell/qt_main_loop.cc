@@ -42,37 +42,4 @@ void QtMainLoop::cancel(TimerId id) {
   timers_.erase(it);
 }
 
-BackgroundThread::BackgroundThread() : worker_([this] { run(); }) {}
-
-BackgroundThread::~BackgroundThread() {
-  {
-    std::lock_guard lock(mutex_);
-    stopping_ = true;
-  }
-  wake_.notify_all();
-  if (worker_.joinable()) worker_.join();
-}
-
-void BackgroundThread::submit(std::function<void()> work) {
-  {
-    std::lock_guard lock(mutex_);
-    queue_.push_back(std::move(work));
-  }
-  wake_.notify_one();
-}
-
-void BackgroundThread::run() {
-  for (;;) {
-    std::function<void()> work;
-    {
-      std::unique_lock lock(mutex_);
-      wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
-      if (stopping_) return;
-      work = std::move(queue_.front());
-      queue_.pop_front();
-    }
-    if (work) work();
-  }
-}
-
 }  // namespace brimvale

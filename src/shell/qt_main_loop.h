@@ -1,14 +1,9 @@
 #pragma once
-// The main loop on Qt's event loop, and the thread the refresh cycle runs on.
+// The main loop on Qt's event loop.
 
-#include <condition_variable>
-#include <deque>
 #include <map>
-#include <mutex>
-#include <thread>
 
 #include <QObject>
-#include <QPointer>
 
 #include "platform/main_loop.h"
 
@@ -32,23 +27,6 @@ class QtMainLoop final : public MainLoop {
   QObject* context_;
   std::map<TimerId, QTimer*> timers_;
   TimerId nextTimer_ = 1;
-};
-
-// One worker thread running submitted work in order. Destruction waits for
-// the work that is running and drops what has not started.
-class BackgroundThread final : public BackgroundExecutor {
- public:
-  BackgroundThread();
-  ~BackgroundThread() override;
-  void submit(std::function<void()> work) override;
-
- private:
-  void run();
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  std::deque<std::function<void()>> queue_;
-  bool stopping_ = false;
-  std::thread worker_;
 };
 
 }  // namespace brimvale
