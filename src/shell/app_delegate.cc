@@ -34,7 +34,7 @@ AppDelegate::AppDelegate(Options options, QObject* parent)
 
 AppDelegate::~AppDelegate() {
   if (store_ && observer_) store_->removeObserver(observer_);
-  removeEntries();
+  removeEntries(true);
   store_.reset();
 }
 
@@ -65,7 +65,7 @@ void AppDelegate::syncStatusItems(const std::vector<AIConnection>& connections) 
 
   if (wanted != current) {
     updateActivity();
-    removeEntries();
+    removeEntries(false);
     std::vector<Entry> fresh;
     for (const std::string& id : wanted) {
       Entry entry{id, new QSystemTrayIcon(this), makeContextMenu(id)};
@@ -101,14 +101,19 @@ QMenu* AppDelegate::makeContextMenu(const std::string& /*connectionID*/) {
   return menu;
 }
 
-void AppDelegate::removeEntries() {
+void AppDelegate::removeEntries(bool immediately) {
   for (Entry& e : entries_) {
-    if (e.item) {
-      e.item->hide();
-      e.item->setContextMenu(nullptr);
+    e.item->hide();
+    e.item->setContextMenu(nullptr);
+    // A rebuild may come while a menu is open (its own action can remove the
+    // last connection): let Qt finish with it first.
+    if (immediately) {
       delete e.item;
+      delete e.menu;
+    } else {
+      e.item->deleteLater();
+      e.menu->deleteLater();
     }
-    delete e.menu;
   }
   entries_.clear();
 }

@@ -65,7 +65,7 @@ class AppDelegate : public QObject {
  private:
   void statusItemClicked(const Entry& entry, int reason);
   QMenu* makeContextMenu(const std::string& connectionID);
-  void removeEntries();
+  void removeEntries(bool immediately);
   double devicePixelRatioFor(const Entry& entry) const;
 
   Options options_;
