@@ -2,13 +2,17 @@
 // and keeps the settings and exchange files under DIR instead of the real
 // home, for trying the application on sample data.
 
+#include <csignal>
 #include <cstdio>
 #include <string>
+
+#include <unistd.h>
 
 #include <QApplication>
 #include <QIcon>
 #include <QPainter>
 #include <QPixmap>
+#include <QSocketNotifier>
 
 #include "platform/paths.h"
 #include "shell/app_delegate.h"
@@ -17,6 +21,27 @@
 namespace {
 
 void usage() { std::fprintf(stderr, "usage: brimvale [--home DIR]\n"); }
+
+int signalPipe[2] = {-1, -1};
+
+void onTerminate(int) {
+  const char byte = 1;
+  [[maybe_unused]] ssize_t n = write(signalPipe[1], &byte, 1);
+}
+
+// SIGTERM and SIGINT end the event loop like "종료", so the tray icons are
+// taken down and a running cycle is waited for instead of cut off.
+void quitOnTerminationSignals(QApplication& app) {
+  if (pipe(signalPipe) != 0) return;
+  auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
+  QObject::connect(notifier, &QSocketNotifier::activated, &app, [] { QApplication::quit(); });
+  struct sigaction action {};
+  action.sa_handler = onTerminate;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGINT, &action, nullptr);
+}
 
 QIcon windowIcon() {
   QImage image(256, 256, QImage::Format_ARGB32_Premultiplied);
@@ -54,6 +79,7 @@ int main(int argc, char** argv) {
   // No main window: closing any window must not end the tray application.
   QApplication::setQuitOnLastWindowClosed(false);
   QApplication::setWindowIcon(windowIcon());
+  quitOnTerminationSignals(app);
 
   brimvale::AppDelegate delegate({home, std::nullopt, true});
   delegate.applicationDidFinishLaunching();

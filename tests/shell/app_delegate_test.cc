@@ -113,6 +113,26 @@ TEST_F(AppDelegateTest, ItemsAreRebuiltOnlyWhenTheListOfIdsChanges) {
   EXPECT_EQ(tooltip(d->entries()[0]), "Brimvale — 클릭해서 AI를 연결하세요");
 }
 
+TEST_F(AppDelegateTest, APhotoSavedForAConnectionIsShownFaintlyUntilUsed) {
+  AIConnection photo = saved("P-ID", SourceKind::codex, "total");
+  photo.iconKey = "photo";
+  saveConnections({photo});
+  auto d = launch();
+  auto centre = [&] {
+    const QImage shown = d->entries()[0].item->icon().pixmap(QSize(36, 36)).toImage();
+    return shown.pixelColor(shown.width() / 2, shown.height() / 2);
+  };
+  // No photo yet: the app glyph's faint track in the connection's colour.
+  EXPECT_NE(centre().red(), 255);
+
+  QImage red(40, 40, QImage::Format_ARGB32);
+  red.fill(Qt::red);
+  ASSERT_TRUE(d->icons().save(red, "P-ID"));
+  d->store().iconChanged();
+  ASSERT_TRUE(test::processEventsUntil([&] { return centre().red() > 240 && centre().green() < 10; }));
+  EXPECT_NEAR(centre().alpha(), 0.15 * 255, 1.5);  // the total metric never fills
+}
+
 TEST(AppDelegateActivity, TrayIconsCountAsVisibleUnlessTheScreensAreOff) {
   struct Case {
     size_t entries;
