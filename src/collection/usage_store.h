@@ -17,6 +17,7 @@
 #include "model/color.h"
 #include "model/usage_event.h"
 #include "model/usage_snapshot.h"
+#include "model/widget_payload.h"
 #include "platform/main_loop.h"
 
 namespace brimvale {
@@ -74,6 +75,8 @@ class UsageStore {
   const std::optional<std::string>& lastError() const { return lastError_; }
   const std::optional<Time>& lastRefresh() const { return lastRefresh_; }
   bool refreshInFlight() const { return refreshInFlight_; }
+  // The widget payload of the last publication, as "widget-data.json" holds it.
+  const WidgetPayload& lastPayload() const { return lastPayload_; }
 
   // Observers are called on the main loop after a published field changed.
   int addObserver(Observer observer);
@@ -101,6 +104,7 @@ class UsageStore {
   std::optional<CursorBilling> cursorBilling_;
   std::optional<std::string> lastError_;
   std::optional<Time> lastRefresh_;
+  WidgetPayload lastPayload_;
 
   std::optional<MainLoop::TimerId> timer_;
   bool active_ = false;

@@ -70,7 +70,7 @@ struct AIConnection {
 // JSON in the stored key order: id, source, name, colorHex, metricKey, iconKey.
 nlohmann::ordered_json toJSON(const AIConnection& connection);
 // Throws nlohmann::json::exception for a missing key or an unknown source.
-AIConnection connectionFromJSON(const nlohmann::json& json);
+AIConnection connectionFromJSON(const nlohmann::ordered_json& json);
 
 // Colour texts: "#00c7be", " 00C7BE " -> colour; anything else gives mint.
 RGBColor hex(std::string_view text);

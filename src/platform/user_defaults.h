@@ -15,11 +15,11 @@ class UserDefaults {
   static UserDefaults forHome(const std::string& home);
   explicit UserDefaults(std::string path, bool readOnly = false);
 
-  std::optional<nlohmann::json> value(const std::string& key) const;
+  std::optional<nlohmann::ordered_json> value(const std::string& key) const;
   std::string string(const std::string& key, const std::string& fallback) const;
   bool boolean(const std::string& key, bool fallback) const;
   // Stores and writes the file; false when the write failed (kept in memory).
-  bool set(const std::string& key, nlohmann::json value);
+  bool set(const std::string& key, nlohmann::ordered_json value);
 
   const std::string& path() const { return path_; }
 
@@ -27,7 +27,7 @@ class UserDefaults {
   void reload();
   std::string path_;
   bool readOnly_;
-  nlohmann::json values_ = nlohmann::json::object();
+  nlohmann::ordered_json values_ = nlohmann::ordered_json::object();
 };
 
 }  // namespace brimvale
