@@ -55,10 +55,15 @@ std::optional<CursorTurn> turnOf(od::object& message) {
   int64_t chars = 0;
   if (auto text = records::stringField(message, "text")) chars = records::characterCount(*text);
   if (auto thinking = records::field(message, "thinking")) {
+    od::json_type type;
     od::object nested;
-    if (auto text = records::stringValue(*thinking)) {
-      chars = addSaturating(chars, records::characterCount(*text));
-    } else if (thinking->get_object().get(nested) == simdjson::SUCCESS) {
+    if (thinking->type().get(type) != simdjson::SUCCESS) {
+      // unreadable: no thinking characters
+    } else if (type == od::json_type::string) {
+      if (auto text = records::stringValue(*thinking))
+        chars = addSaturating(chars, records::characterCount(*text));
+    } else if (type == od::json_type::object &&
+               thinking->get_object().get(nested) == simdjson::SUCCESS) {
       if (auto inner = records::stringField(nested, "text"))
         chars = addSaturating(chars, records::characterCount(*inner));
     }
@@ -72,9 +77,12 @@ std::optional<CursorTurn> turnOf(od::object& message) {
   CursorTurn turn;
   turn.model = modelOf(message);
   if (auto created = records::field(message, "createdAt")) {
-    if (auto text = records::stringValue(*created)) {
-      turn.ts = cursorParseDate(*text);
-    } else if (records::numberValue(*created)) {
+    od::json_type type;
+    if (created->type().get(type) != simdjson::SUCCESS) {
+      // unreadable: no time
+    } else if (type == od::json_type::string) {
+      turn.ts = cursorParseDate(records::stringValue(*created));
+    } else if (type == od::json_type::number) {
       turn.ts = records::timeFromSecondsOrMillis(records::jsonInt(*created));
     }
   }
