@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 
 #include "collection/cost_estimation.h"
 #include "collection/sqlite_test_util.h"
@@ -208,6 +210,30 @@ TEST_F(GJCStatsTest, UnreadableDatabasesFailWithSQLitesMessageAndLeaveNoTrace) {
     EXPECT_EQ(test::databaseHashes(h / ".gjc/stats.db"), before);
     EXPECT_TRUE(tmp.copyFolders().empty());
   }
+}
+
+TEST_F(GJCStatsTest, ADatabaseThatBreaksOffHalfWayIsAnErrorNotAShorterList) {
+  makeDatabase();
+  {
+    SQLiteFile f(db());
+    f.exec("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 400)"
+           " INSERT INTO messages(timestamp, model, total_tokens, cost_total, provider)"
+           " SELECT i, printf('%.200c', 'm'), 1, 0, 'p' FROM n");
+  }
+  // Overwrite the last page, a leaf of the messages table, with junk.
+  const auto size = std::filesystem::file_size(db());
+  {
+    std::fstream f(db(), std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(static_cast<std::streamoff>(size - 4096));
+    f << std::string(4096, '\x5A');
+  }
+  try {
+    loadGJCStats(home.path());
+    ADD_FAILURE() << "expected a StoreError";
+  } catch (const StoreError& e) {
+    EXPECT_EQ(std::string(e.what()), "database disk image is malformed");
+  }
+  EXPECT_TRUE(tmp.copyFolders().empty());
 }
 
 }  // namespace
