@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "platform/atomic_file.h"
+
 namespace brimvale {
 namespace {
 
@@ -29,19 +31,6 @@ struct FileDescriptor {
   FileDescriptor(const FileDescriptor&) = delete;
   FileDescriptor& operator=(const FileDescriptor&) = delete;
 };
-
-bool writeAll(int fd, const char* data, size_t size) {
-  while (size > 0) {
-    ssize_t n = ::write(fd, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
-}
 
 // Copies source into a new file `name` inside the folder open as dirFd, with
 // mode 0600. The target must not exist yet and is never a followed link. A copy
@@ -64,7 +53,7 @@ void copyInto(const std::string& source, int dirFd, const std::string& name) {
     } else if (n == 0) {
       break;
     } else {
-      ok = writeAll(out.fd, buffer, static_cast<size_t>(n));
+      ok = writeAll(out.fd, std::string_view(buffer, static_cast<size_t>(n)));
     }
   }
   if (!ok) ::unlinkat(dirFd, name.c_str(), 0);

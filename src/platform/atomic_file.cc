@@ -16,6 +16,8 @@ std::string errorText(const char* what, int err) {
   return std::string(what) + ": " + std::strerror(err);
 }
 
+}  // namespace
+
 bool writeAll(int fd, std::string_view bytes) {
   const char* p = bytes.data();
   size_t left = bytes.size();
@@ -30,8 +32,6 @@ bool writeAll(int fd, std::string_view bytes) {
   }
   return true;
 }
-
-}  // namespace
 
 std::optional<std::string> writeFileAtomically(const std::string& path, std::string_view bytes,
                                                mode_t mode) {

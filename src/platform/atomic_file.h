@@ -16,6 +16,10 @@ std::optional<std::string> writeFileAtomically(const std::string& path, std::str
 // The whole file, or absent when it cannot be read (missing, a folder, ...).
 std::optional<std::string> readWholeFile(const std::string& path);
 
+// Writes all of bytes to the open descriptor fd, resuming after short writes
+// and interrupted calls. False when a write fails (errno tells why).
+bool writeAll(int fd, std::string_view bytes);
+
 // mkdir -p; returns an error text on failure.
 std::optional<std::string> createDirectories(const std::string& path);
 

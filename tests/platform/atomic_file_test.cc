@@ -1,7 +1,9 @@
 #include "platform/atomic_file.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 
@@ -42,6 +44,23 @@ TEST(AtomicFile, FailureLeavesNoTemporaryFileAndTheOldTargetIntact) {
   // A missing folder fails up front.
   EXPECT_TRUE(writeFileAtomically(dir / "missing/file", "bytes"));
   EXPECT_FALSE(readWholeFile(dir / "target"));  // a folder is not a file
+}
+
+TEST(AtomicFile, WriteAllWritesEveryByteOrReportsTheFailure) {
+  test::TempDir dir;
+  const std::string file = dir / "out.bin";
+  std::string bytes(3 << 20, 'x');
+  bytes.back() = 'y';
+  int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+  ASSERT_GE(fd, 0);
+  EXPECT_TRUE(writeAll(fd, bytes));
+  ::close(fd);
+  EXPECT_EQ(readWholeFile(file), bytes);
+  fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  EXPECT_FALSE(writeAll(fd, "more"));  // not open for writing
+  ::close(fd);
+  EXPECT_EQ(readWholeFile(file), bytes);
 }
 
 }  // namespace
