@@ -134,4 +134,13 @@ void withSQLiteCopyRun(const std::string& path, const std::string& label,
   body(db);
 }
 
+SQLiteStatement::~SQLiteStatement() { sqlite3_finalize(stmt); }
+
+std::string columnText(sqlite3_stmt* stmt, int column) {
+  const unsigned char* text = sqlite3_column_text(stmt, column);
+  if (!text) return {};
+  return std::string(reinterpret_cast<const char*>(text),
+                     static_cast<size_t>(sqlite3_column_bytes(stmt, column)));
+}
+
 }  // namespace brimvale

@@ -12,6 +12,7 @@
 #include "collection/store_error.h"
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 namespace brimvale {
 
@@ -51,5 +52,18 @@ auto withSQLiteCopy(const std::string& path, const std::string& label, Body&& bo
     return std::move(*result);
   }
 }
+
+// A prepared statement on the copy, finalized when it goes out of scope.
+struct SQLiteStatement {
+  sqlite3_stmt* stmt = nullptr;
+  SQLiteStatement() = default;
+  SQLiteStatement(const SQLiteStatement&) = delete;
+  SQLiteStatement& operator=(const SQLiteStatement&) = delete;
+  ~SQLiteStatement();
+};
+
+// The text of a result column of the current row, all its bytes (also NULs);
+// empty for NULL.
+std::string columnText(sqlite3_stmt* stmt, int column);
 
 }  // namespace brimvale

@@ -146,5 +146,22 @@ TEST_F(SQLiteCopyTest, AFolderOwnedBySomeoneElseIsRefused) {
   EXPECT_TRUE(fs::exists(folder + "/theirs"));
 }
 
+// Column texts keep every byte (also a NUL inside) and NULL reads as empty.
+TEST(SQLiteStatement, ColumnTextsKeepAllBytes) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(":memory:", &db), SQLITE_OK);
+  {
+    SQLiteStatement row;
+    ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT CAST(x'610062' AS TEXT), NULL, 'k'", -1, &row.stmt,
+                                 nullptr),
+              SQLITE_OK);
+    ASSERT_EQ(sqlite3_step(row.stmt), SQLITE_ROW);
+    EXPECT_EQ(columnText(row.stmt, 0), std::string("a\0b", 3));
+    EXPECT_EQ(columnText(row.stmt, 1), "");
+    EXPECT_EQ(columnText(row.stmt, 2), "k");
+  }  // finalized here, so the connection closes cleanly
+  EXPECT_EQ(sqlite3_close(db), SQLITE_OK);
+}
+
 }  // namespace
 }  // namespace brimvale

@@ -100,18 +100,6 @@ std::optional<CursorTurn> turnOf(od::object& message) {
   return turn;
 }
 
-std::string columnText(sqlite3_stmt* stmt, int column) {
-  const unsigned char* text = sqlite3_column_text(stmt, column);
-  if (!text) return {};
-  return std::string(reinterpret_cast<const char*>(text),
-                     static_cast<size_t>(sqlite3_column_bytes(stmt, column)));
-}
-
-struct Statement {
-  sqlite3_stmt* stmt = nullptr;
-  ~Statement() { sqlite3_finalize(stmt); }
-};
-
 // The turns of one conversation in the order their rows were read.
 struct Conversation {
   std::string id;
@@ -200,7 +188,7 @@ std::vector<UsageEvent> cursorEvents(const std::vector<CursorTurn>& turns,
 
 std::map<std::string, CursorSummary> cursorComposerHeaders(sqlite3* db) {
   std::map<std::string, CursorSummary> headers;
-  Statement stmt;
+  SQLiteStatement stmt;
   if (sqlite3_prepare_v2(db, "SELECT composerId, createdAt, lastUpdatedAt, value FROM composerHeaders",
                          -1, &stmt.stmt, nullptr) != SQLITE_OK)
     return headers;
@@ -228,7 +216,7 @@ std::map<std::string, CursorSummary> cursorComposerHeaders(sqlite3* db) {
 CursorComposerLoad loadCursorComposerEvents(sqlite3* db, Time now) {
   CursorComposerLoad load;
   const auto headers = cursorComposerHeaders(db);
-  Statement stmt;
+  SQLiteStatement stmt;
   if (sqlite3_prepare_v2(db, "SELECT key, value FROM cursorDiskKV WHERE key LIKE 'bubbleId:%'", -1,
                          &stmt.stmt, nullptr) != SQLITE_OK)
     return load;

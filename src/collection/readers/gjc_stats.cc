@@ -21,21 +21,9 @@ struct DatabaseLoad {
   std::map<std::string, uint64_t> offsets;
 };
 
-std::string columnText(sqlite3_stmt* stmt, int column) {
-  const unsigned char* text = sqlite3_column_text(stmt, column);
-  if (!text) return {};
-  return std::string(reinterpret_cast<const char*>(text),
-                     static_cast<size_t>(sqlite3_column_bytes(stmt, column)));
-}
-
-struct Statement {
-  sqlite3_stmt* stmt = nullptr;
-  ~Statement() { sqlite3_finalize(stmt); }
-};
-
 DatabaseLoad readDatabase(sqlite3* db) {
   DatabaseLoad load;
-  Statement replies;
+  SQLiteStatement replies;
   bool withProvider = true;
   if (sqlite3_prepare_v2(db,
                          "SELECT timestamp, model, total_tokens, cost_total, provider FROM messages",
@@ -64,7 +52,7 @@ DatabaseLoad readDatabase(sqlite3* db) {
   // silently shorter list.
   if (rc != SQLITE_DONE) throw StoreError::sqlite(sqlite3_errmsg(db));
 
-  Statement offsets;
+  SQLiteStatement offsets;
   if (sqlite3_prepare_v2(db, "SELECT session_file, offset FROM file_offsets", -1, &offsets.stmt,
                          nullptr) == SQLITE_OK) {
     while (sqlite3_step(offsets.stmt) == SQLITE_ROW) {
