@@ -9,6 +9,7 @@
 
 #include "collection/cost_estimation.h"
 #include "collection/readers/cursor_transcripts.h"
+#include "collection/readers/jsonl_lines.h"
 #include "collection/readers/record_support.h"
 #include "collection/sqlite_copy.h"
 #include "collection/store_error.h"
@@ -26,26 +27,26 @@ std::optional<std::string> nonEmpty(std::optional<std::string_view> text) {
 }
 
 std::optional<std::string> modelOf(od::object& object) {
-  if (auto type = nonEmpty(records::stringField(object, "modelType"))) return type;
-  if (auto info = records::objectField(object, "modelInfo")) {
-    if (auto name = nonEmpty(records::stringField(*info, "modelName"))) return name;
+  if (auto type = nonEmpty(jsonl::stringField(object, "modelType"))) return type;
+  if (auto info = jsonl::objectField(object, "modelInfo")) {
+    if (auto name = nonEmpty(jsonl::stringField(*info, "modelName"))) return name;
   }
-  if (auto config = records::objectField(object, "modelConfig")) {
-    auto name = nonEmpty(records::stringField(*config, "modelName"));
+  if (auto config = jsonl::objectField(object, "modelConfig")) {
+    auto name = nonEmpty(jsonl::stringField(*config, "modelName"));
     if (name && *name != "default") return name;
-    if (auto selected = records::field(*config, "selectedModels")) {
+    if (auto selected = jsonl::field(*config, "selectedModels")) {
       od::array models;
       if (selected->get_array().get(models) == simdjson::SUCCESS) {
         for (auto element : models) {
           od::object first;
           if (element.get_object().get(first) != simdjson::SUCCESS) break;
-          if (auto id = nonEmpty(records::stringField(first, "modelId"))) return id;
+          if (auto id = nonEmpty(jsonl::stringField(first, "modelId"))) return id;
           break;  // only the first element counts
         }
       }
     }
   }
-  auto name = nonEmpty(records::stringField(object, "modelName"));
+  auto name = nonEmpty(jsonl::stringField(object, "modelName"));
   if (name && *name != "default") return name;
   return std::nullopt;
 }
@@ -53,35 +54,35 @@ std::optional<std::string> modelOf(od::object& object) {
 std::optional<CursorTurn> turnOf(od::object& message) {
   const int64_t kind = records::jsonIntField(message, "type");
   int64_t chars = 0;
-  if (auto text = records::stringField(message, "text")) chars = records::characterCount(*text);
-  if (auto thinking = records::field(message, "thinking")) {
+  if (auto text = jsonl::stringField(message, "text")) chars = records::characterCount(*text);
+  if (auto thinking = jsonl::field(message, "thinking")) {
     od::json_type type;
     od::object nested;
     if (thinking->type().get(type) != simdjson::SUCCESS) {
       // unreadable: no thinking characters
     } else if (type == od::json_type::string) {
-      if (auto text = records::stringValue(*thinking))
+      if (auto text = jsonl::stringValue(*thinking))
         chars = addSaturating(chars, records::characterCount(*text));
     } else if (type == od::json_type::object &&
                thinking->get_object().get(nested) == simdjson::SUCCESS) {
-      if (auto inner = records::stringField(nested, "text"))
+      if (auto inner = jsonl::stringField(nested, "text"))
         chars = addSaturating(chars, records::characterCount(*inner));
     }
   }
   std::optional<int64_t> tin;
   std::optional<int64_t> tout;
-  if (auto counts = records::objectField(message, "tokenCount")) {
+  if (auto counts = jsonl::objectField(message, "tokenCount")) {
     tin = records::jsonIntField(*counts, "inputTokens");
     tout = records::jsonIntField(*counts, "outputTokens");
   }
   CursorTurn turn;
   turn.model = modelOf(message);
-  if (auto created = records::field(message, "createdAt")) {
+  if (auto created = jsonl::field(message, "createdAt")) {
     od::json_type type;
     if (created->type().get(type) != simdjson::SUCCESS) {
       // unreadable: no time
     } else if (type == od::json_type::string) {
-      turn.ts = cursorParseDate(records::stringValue(*created));
+      turn.ts = cursorParseDate(jsonl::stringValue(*created));
     } else if (type == od::json_type::number) {
       turn.ts = records::timeFromSecondsOrMillis(records::jsonInt(*created));
     }

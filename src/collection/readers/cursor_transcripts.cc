@@ -4,6 +4,7 @@
 
 #include <utility>
 
+#include "collection/readers/jsonl_lines.h"
 #include "collection/readers/record_support.h"
 #include "collection/sqlite_copy.h"
 #include "collection/store_error.h"
@@ -16,15 +17,15 @@ using records::addSaturating;
 
 // Characters of the "text" strings of the "content" elements of type "text".
 int64_t contentCharacters(od::object& message) {
-  auto content = records::field(message, "content");
+  auto content = jsonl::field(message, "content");
   od::array elements;
   if (!content || content->get_array().get(elements) != simdjson::SUCCESS) return 0;
   int64_t count = 0;
   for (auto element : elements) {
     od::object part;
     if (element.get_object().get(part) != simdjson::SUCCESS) continue;
-    if (records::stringField(part, "type") != std::string_view("text")) continue;
-    if (auto text = records::stringField(part, "text"))
+    if (jsonl::stringField(part, "type") != std::string_view("text")) continue;
+    if (auto text = jsonl::stringField(part, "text"))
       count = addSaturating(count, records::characterCount(*text));
   }
   return count;
@@ -47,16 +48,16 @@ std::vector<CursorTurn> cursorJSONLTurns(std::string_view text) {
   std::vector<CursorTurn> turns;
   int64_t pending = 0;
   records::JSONParser parser;
-  for (std::string_view line : records::splitLines(text, false)) {
+  for (std::string_view line : jsonl::splitLines(text, false)) {
     od::document doc;
     od::object root;
     if (parser.parse(line).get(doc) != simdjson::SUCCESS ||
         doc.get_object().get(root) != simdjson::SUCCESS)
       continue;
-    auto role = records::stringField(root, "role");
+    auto role = jsonl::stringField(root, "role");
     if (!role) continue;
     std::string roleName(*role);
-    auto message = records::objectField(root, "message");
+    auto message = jsonl::objectField(root, "message");
     if (!message) continue;
     const int64_t count = contentCharacters(*message);
     if (roleName == "user") {
@@ -91,18 +92,18 @@ std::vector<CursorTurn> cursorTextTurns(std::string_view text) {
     block = Block::none;
     blockChars = 0;
   };
-  for (std::string_view line : records::splitLines(text, true)) {
+  for (std::string_view line : jsonl::splitLines(text, true)) {
     const std::string_view t = records::trimBlanks(line);
     if (startsWithUserLabel(t)) {
       close();
       block = Block::user;
       blockChars = std::max<int64_t>(0, records::characterCount(t) - 5);
-    } else if (records::startsWith(t, "A:")) {
+    } else if (jsonl::startsWith(t, "A:")) {
       close();
       block = Block::reply;
       blockChars = std::max<int64_t>(0, records::characterCount(t) - 2);
     } else if (block == Block::reply &&
-               (records::startsWith(t, "[Tool call]") || records::startsWith(t, "[Tool result]"))) {
+               (jsonl::startsWith(t, "[Tool call]") || jsonl::startsWith(t, "[Tool result]"))) {
       continue;
     } else if (block != Block::none) {
       blockChars = addSaturating(blockChars, records::characterCount(t));
@@ -160,15 +161,15 @@ std::vector<UsageEvent> loadCursorTranscriptEvents(const std::string& home,
     std::vector<std::string> transcripts;
     std::set<std::string> jsonlStems;
     for (const std::string& relative : *files) {
-      if (records::endsWith(relative, ".jsonl")) {
+      if (jsonl::endsWith(relative, ".jsonl")) {
         transcripts.push_back(relative);
         jsonlStems.insert(relative.substr(0, relative.size() - 6));
-      } else if (records::endsWith(relative, ".txt")) {
+      } else if (jsonl::endsWith(relative, ".txt")) {
         transcripts.push_back(relative);
       }
     }
     for (const std::string& relative : transcripts) {
-      const bool jsonl = records::endsWith(relative, ".jsonl");
+      const bool jsonl = jsonl::endsWith(relative, ".jsonl");
       const std::string stem = relative.substr(0, relative.size() - (jsonl ? 6 : 4));
       if (!jsonl && jsonlStems.count(stem)) continue;  // the JSON-lines copy is used
       const size_t slash = stem.rfind('/');
@@ -176,8 +177,8 @@ std::vector<UsageEvent> loadCursorTranscriptEvents(const std::string& home,
       if (!excluded.insert(id).second) continue;
 
       const std::string path = folder + "/" + relative;
-      auto text = records::readFile(path);
-      if (!text || !records::validUTF8(*text)) continue;
+      auto text = jsonl::readFile(path);
+      if (!text || !jsonl::validUTF8(*text)) continue;
 
       std::string model = kCursorFallbackModel;
       std::optional<Time> ts;

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "collection/cost_estimation.h"
+#include "collection/readers/jsonl_lines.h"
 #include "collection/readers/record_support.h"
 #include "collection/sqlite_copy.h"
 #include "collection/store_error.h"
@@ -99,40 +100,40 @@ void readSessionLine(records::JSONParser& parser, std::string_view line, EventCo
   if (parser.parse(line).get(doc) != simdjson::SUCCESS) return;
   od::object root;
   if (doc.get_object().get(root) != simdjson::SUCCESS) return;
-  if (records::stringField(root, "type") != std::string_view("message")) return;
+  if (jsonl::stringField(root, "type") != std::string_view("message")) return;
   std::optional<std::string> id;
-  if (auto text = records::stringField(root, "id")) id.emplace(*text);
+  if (auto text = jsonl::stringField(root, "id")) id.emplace(*text);
   std::optional<std::string> timestamp;
-  if (auto text = records::stringField(root, "timestamp")) timestamp.emplace(*text);
+  if (auto text = jsonl::stringField(root, "timestamp")) timestamp.emplace(*text);
 
-  auto message = records::objectField(root, "message");
+  auto message = jsonl::objectField(root, "message");
   if (!message) return;
-  if (records::stringField(*message, "role") != std::string_view("assistant")) return;
-  auto modelText = records::stringField(*message, "model");
+  if (jsonl::stringField(*message, "role") != std::string_view("assistant")) return;
+  auto modelText = jsonl::stringField(*message, "model");
   if (!modelText) return;
   std::string model(*modelText);
-  std::string provider(records::stringField(*message, "provider").value_or(""));
+  std::string provider(jsonl::stringField(*message, "provider").value_or(""));
   if (!timestamp) {
-    if (auto text = records::stringField(*message, "timestamp")) timestamp.emplace(*text);
+    if (auto text = jsonl::stringField(*message, "timestamp")) timestamp.emplace(*text);
   }
-  auto usage = records::objectField(*message, "usage");
+  auto usage = jsonl::objectField(*message, "usage");
   if (!usage || !timestamp) return;
   auto ts = parseISO8601(*timestamp);
   if (!ts) return;
 
-  const int64_t input = records::integerField(*usage, "input").value_or(0);
-  const int64_t output = records::integerField(*usage, "output").value_or(0);
-  const int64_t cacheRead = records::integerField(*usage, "cacheRead").value_or(0);
-  const int64_t cacheWrite = records::integerField(*usage, "cacheWrite").value_or(0);
+  const int64_t input = jsonl::integralField(*usage, "input").value_or(0);
+  const int64_t output = jsonl::integralField(*usage, "output").value_or(0);
+  const int64_t cacheRead = jsonl::integralField(*usage, "cacheRead").value_or(0);
+  const int64_t cacheWrite = jsonl::integralField(*usage, "cacheWrite").value_or(0);
   int64_t tokens = 0;
-  if (auto total = records::integerField(*usage, "totalTokens")) {
+  if (auto total = jsonl::integralField(*usage, "totalTokens")) {
     tokens = *total;
   } else {
     tokens = addSaturating(addSaturating(input, output), addSaturating(cacheRead, cacheWrite));
   }
   if (tokens < 1) return;
   std::optional<double> cost;
-  if (auto breakdown = records::objectField(*usage, "cost")) cost = records::numberField(*breakdown, "total");
+  if (auto breakdown = jsonl::objectField(*usage, "cost")) cost = jsonl::numberField(*breakdown, "total");
 
   UsageEvent event;
   event.ts = *ts;
@@ -152,15 +153,15 @@ std::vector<UsageEvent> loadGJCSessionEvents(const std::string& root,
   EventCollector collector;
   records::JSONParser parser;
   for (const std::string& relative : *files) {
-    if (!records::endsWith(relative, ".jsonl")) continue;
+    if (!jsonl::endsWith(relative, ".jsonl")) continue;
     const std::string path = root + "/" + relative;
     auto found = offsets.find(path);
     const uint64_t start = found == offsets.end() ? 0 : found->second;
-    auto text = records::readFile(path, start);
+    auto text = jsonl::readFile(path, start);
     if (!text || text->empty()) continue;
     // Each line is checked for UTF-8 on its own (the JSON parser does it), so
     // an offset inside a character or one bad byte costs that line only.
-    for (std::string_view line : records::splitLines(*text, false)) {
+    for (std::string_view line : jsonl::splitLines(*text, false)) {
       readSessionLine(parser, line, collector);
     }
   }

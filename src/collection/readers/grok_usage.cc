@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "collection/cost_estimation.h"
+#include "collection/readers/jsonl_lines.h"
 #include "collection/readers/record_support.h"
 #include "collection/sqlite_copy.h"
 #include "collection/store_error.h"
@@ -46,10 +47,10 @@ std::map<std::string, std::string> sessionModels(const std::string& home) {
     auto names = records::listFolder(sessions + "/" + project);
     if (!names) continue;
     for (const std::string& name : *names) {
-      auto text = records::readFile(sessions + "/" + project + "/" + name + "/summary.json");
+      auto text = jsonl::readFile(sessions + "/" + project + "/" + name + "/summary.json");
       if (!text) continue;
       withObject(parser, *text, [&](od::object& summary) {
-        auto model = records::stringField(summary, "current_model_id");
+        auto model = jsonl::stringField(summary, "current_model_id");
         if (model && !model->empty()) models[name] = std::string(*model);
       });
     }
@@ -76,20 +77,20 @@ UpdateCounts countUpdates(std::string_view text) {
   int64_t previous = -1;
   std::map<std::string, Prompt> prompts;
   records::JSONParser parser;
-  for (std::string_view line : records::splitLines(text, false)) {
+  for (std::string_view line : jsonl::splitLines(text, false)) {
     if (line.find("\"totalTokens\"") == std::string_view::npos) continue;
     od::document doc;
     od::object root;
     if (parser.parse(line).get(doc) != simdjson::SUCCESS ||
         doc.get_object().get(root) != simdjson::SUCCESS)
       continue;
-    auto params = records::objectField(root, "params");
+    auto params = jsonl::objectField(root, "params");
     if (!params) continue;
-    auto meta = records::objectField(*params, "_meta");
+    auto meta = jsonl::objectField(*params, "_meta");
     if (!meta) continue;
     std::optional<std::string> promptId;
-    if (auto id = records::stringField(*meta, "promptId")) promptId.emplace(*id);
-    auto total = records::integerField(*meta, "totalTokens");
+    if (auto id = jsonl::stringField(*meta, "promptId")) promptId.emplace(*id);
+    auto total = jsonl::integralField(*meta, "totalTokens");
     if (!total) continue;
     const int64_t t = *total;
     if (previous >= 0 && t < previous / 2) {
@@ -167,10 +168,10 @@ GrokLogLoad loadGrokOfficialLogs(const std::string& home, Time now) {
   const auto models = sessionModels(home);
   records::JSONParser parser;
   for (const std::string& name : *names) {
-    if (!records::endsWith(name, ".jsonl")) continue;
-    auto text = records::readFile(logs + "/" + name);
-    if (!text || !records::validUTF8(*text)) continue;
-    for (std::string_view line : records::splitLines(*text, false)) {
+    if (!jsonl::endsWith(name, ".jsonl")) continue;
+    auto text = jsonl::readFile(logs + "/" + name);
+    if (!text || !jsonl::validUTF8(*text)) continue;
+    for (std::string_view line : jsonl::splitLines(*text, false)) {
       if (line.find("inference_done") == std::string_view::npos ||
           line.find("prompt_tokens") == std::string_view::npos)
         continue;
@@ -179,12 +180,12 @@ GrokLogLoad loadGrokOfficialLogs(const std::string& home, Time now) {
       if (parser.parse(line).get(doc) != simdjson::SUCCESS ||
           doc.get_object().get(root) != simdjson::SUCCESS)
         continue;
-      if (records::stringField(root, "msg") != std::string_view("shell.turn.inference_done"))
+      if (jsonl::stringField(root, "msg") != std::string_view("shell.turn.inference_done"))
         continue;
       std::optional<Time> ts;
-      if (auto text = records::stringField(root, "ts")) ts = parseISO8601(*text);
-      std::string sid(records::stringField(root, "sid").value_or(""));
-      auto ctx = records::objectField(root, "ctx");
+      if (auto text = jsonl::stringField(root, "ts")) ts = parseISO8601(*text);
+      std::string sid(jsonl::stringField(root, "sid").value_or(""));
+      auto ctx = jsonl::objectField(root, "ctx");
       if (!ctx) continue;
       const int64_t prompt = records::jsonIntField(*ctx, "prompt_tokens");
       const int64_t cachedRaw = records::jsonIntField(*ctx, "cached_prompt_tokens");
@@ -220,16 +221,16 @@ std::vector<UsageEvent> loadGrokBuildSessions(const std::string& home,
     for (const std::string& name : *names) {
       if (excluded.count(name)) continue;
       const std::string folder = sessions + "/" + project + "/" + name;
-      auto summaryText = records::readFile(folder + "/summary.json");
-      auto updates = records::readFile(folder + "/updates.jsonl");
-      if (!summaryText || !updates || !records::validUTF8(*updates)) continue;
+      auto summaryText = jsonl::readFile(folder + "/summary.json");
+      auto updates = jsonl::readFile(folder + "/updates.jsonl");
+      if (!summaryText || !updates || !jsonl::validUTF8(*updates)) continue;
 
       std::optional<std::string> model;
       std::optional<std::string> timeText;
       bool isObject = withObject(parser, *summaryText, [&](od::object& summary) {
-        if (auto id = records::stringField(summary, "current_model_id")) model.emplace(*id);
+        if (auto id = jsonl::stringField(summary, "current_model_id")) model.emplace(*id);
         for (const char* key : {"updated_at", "last_active_at", "created_at"}) {
-          if (auto text = records::stringField(summary, key)) {
+          if (auto text = jsonl::stringField(summary, key)) {
             timeText.emplace(*text);
             break;
           }

@@ -174,6 +174,32 @@ bool FileBuffer::readPieces(const std::string& path, const std::function<void(st
   return ok;
 }
 
+std::optional<std::string> readFile(const std::string& path, uint64_t start) {
+  struct stat st{};
+  int fd = openRegular(path, st);
+  if (fd < 0) return std::nullopt;
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
+  const uint64_t length = static_cast<uint64_t>(st.st_size);
+  if (start >= length || length - start > kMaxFileBytes) return std::nullopt;
+  std::string bytes(static_cast<size_t>(length - start), '\0');
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = ::pread(fd, bytes.data() + done, bytes.size() - done,
+                        static_cast<off_t>(start + done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return std::nullopt;
+    }
+    if (n == 0) break;  // the file shrank while we read it
+    done += static_cast<size_t>(n);
+  }
+  bytes.resize(done);
+  return bytes;
+}
+
 simdjson::padded_string_view FileBuffer::padded(std::string_view part) const {
   size_t offset = static_cast<size_t>(part.data() - data_.get());
   size_t room = size_ - offset + simdjson::SIMDJSON_PADDING;
@@ -269,6 +295,22 @@ size_t findSubstring(std::string_view text, std::string_view needle) {
   const void* hit = memmem(text.data(), text.size(), needle.data(), needle.size());
   return hit ? static_cast<size_t>(static_cast<const char*>(hit) - text.data()) : std::string_view::npos;
 #endif
+}
+
+std::vector<std::string_view> splitLines(std::string_view text, bool keepEmpty) {
+  std::vector<std::string_view> lines;
+  if (!keepEmpty) {
+    forEachLine(text, [&](std::string_view line) { lines.push_back(line); });
+    return lines;
+  }
+  size_t begin = 0;
+  while (begin < text.size()) {
+    size_t end = text.find('\n', begin);
+    if (end == std::string_view::npos) end = text.size();
+    lines.push_back(text.substr(begin, end - begin));
+    begin = end + 1;
+  }
+  return lines;
 }
 
 void forEachLineContaining(std::string_view text, std::initializer_list<std::string_view> needles,
@@ -377,6 +419,35 @@ std::optional<std::string_view> stringValue(dom::element value) {
   std::string_view s;
   if (value.get_string().get(s)) return std::nullopt;
   return s;
+}
+
+std::optional<ondemand::value> field(ondemand::object& object, std::string_view key) {
+  ondemand::value value;
+  if (object.find_field_unordered(key).get(value)) return std::nullopt;
+  return value;
+}
+
+std::optional<std::string_view> stringField(ondemand::object& object, std::string_view key) {
+  auto value = field(object, key);
+  return value ? stringValue(*value) : std::nullopt;
+}
+
+std::optional<ondemand::object> objectField(ondemand::object& object, std::string_view key) {
+  auto value = field(object, key);
+  if (!value) return std::nullopt;
+  ondemand::object child;
+  if (value->get_object().get(child)) return std::nullopt;
+  return child;
+}
+
+std::optional<int64_t> integralField(ondemand::object& object, std::string_view key) {
+  auto value = field(object, key);
+  return value ? integralValue(*value) : std::nullopt;
+}
+
+std::optional<double> numberField(ondemand::object& object, std::string_view key) {
+  auto value = field(object, key);
+  return value ? numberValue(*value) : std::nullopt;
 }
 
 // ---------------------------------------------------------------------------

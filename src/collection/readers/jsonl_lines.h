@@ -39,7 +39,10 @@ namespace brimvale::jsonl {
 std::vector<std::string> findFiles(const std::string& root,
                                    const std::function<bool(std::string_view relative)>& accept);
 
-// True when text ends in suffix (case-sensitive).
+// True when text starts / ends with the given bytes (case-sensitive).
+inline bool startsWith(std::string_view text, std::string_view prefix) {
+  return text.substr(0, prefix.size()) == prefix;
+}
 inline bool endsWith(std::string_view text, std::string_view suffix) {
   return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
 }
@@ -96,6 +99,15 @@ class FileBuffer {
   size_t capacity_ = 0;  // usable bytes, not counting the padding
 };
 
+// For the readers that want a file as one string (a database's side files, a
+// small summary document): the bytes of a regular file (links followed) from
+// byte `start` to its end. None when it cannot be opened or read, is not a
+// regular file (folder, FIFO, device), start lies at or beyond its end, or the
+// part to read exceeds kMaxFileBytes. A file that shrinks while it is read
+// gives the bytes read up to its new end.
+std::optional<std::string> readFile(const std::string& path, uint64_t start = 0);
+inline constexpr uint64_t kMaxFileBytes = uint64_t{1} << 30;
+
 // True when text is valid UTF-8 (simdjson's validator).
 bool validUTF8(std::string_view text);
 
@@ -117,6 +129,11 @@ void forEachLine(std::string_view text, F&& f) {
     p = lineEnd + 1;
   }
 }
+
+// The lines of forEachLine(text) as a list; with keepEmpty the empty parts
+// between two line feeds are kept too (the part after a final line feed is
+// never a line).
+std::vector<std::string_view> splitLines(std::string_view text, bool keepEmpty);
 
 // Calls f(line), in order, for exactly those lines of forEachLine(text) that
 // contain at least one of the needles (which must be non-empty and may not
@@ -157,6 +174,19 @@ std::optional<double> numberValue(simdjson::dom::element value);
 // again); none for every other type.
 std::optional<std::string_view> stringValue(simdjson::ondemand::value value);
 std::optional<std::string_view> stringValue(simdjson::dom::element value);
+
+// Field access on an on-demand object that never throws: the value of the
+// field named key, none when there is none (or the object cannot be read).
+// The typed forms apply the value rules above, so a field of another type
+// gives none as well.
+std::optional<simdjson::ondemand::value> field(simdjson::ondemand::object& object,
+                                               std::string_view key);
+std::optional<std::string_view> stringField(simdjson::ondemand::object& object,
+                                            std::string_view key);
+std::optional<simdjson::ondemand::object> objectField(simdjson::ondemand::object& object,
+                                                      std::string_view key);
+std::optional<int64_t> integralField(simdjson::ondemand::object& object, std::string_view key);
+std::optional<double> numberField(simdjson::ondemand::object& object, std::string_view key);
 
 // True when an on-demand document has been read to its end: call it after
 // walking the root value to reject a line with bytes after its JSON value.

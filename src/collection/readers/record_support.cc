@@ -1,50 +1,21 @@
 #include "collection/readers/record_support.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 #include <utf8proc.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
 #include <cmath>
-#include <cstring>
 #include <filesystem>
 #include <limits>
 #include <system_error>
+
+#include "collection/readers/jsonl_lines.h"
 
 namespace brimvale::records {
 
 namespace fs = std::filesystem;
 namespace od = simdjson::ondemand;
-
-std::optional<std::string> readFile(const std::string& path, uint64_t start) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
-  struct Closer {
-    int fd;
-    ~Closer() { ::close(fd); }
-  } closer{fd};
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
-  const uint64_t length = static_cast<uint64_t>(st.st_size);
-  if (start >= length || length - start > kMaxFileBytes) return std::nullopt;
-  std::string bytes(static_cast<size_t>(length - start), '\0');
-  size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = ::pread(fd, bytes.data() + done, bytes.size() - done,
-                        static_cast<off_t>(start + done));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return std::nullopt;
-    }
-    if (n == 0) break;  // the file shrank while we read it
-    done += static_cast<size_t>(n);
-  }
-  bytes.resize(done);
-  return bytes;
-}
 
 std::optional<std::vector<std::string>> listFolder(const std::string& path) {
   std::error_code ec;
@@ -91,23 +62,6 @@ bool fileExists(const std::string& path) {
   std::error_code ec;
   return fs::exists(path, ec);
 }
-
-std::vector<std::string_view> splitLines(std::string_view text, bool keepEmpty) {
-  std::vector<std::string_view> lines;
-  size_t begin = 0;
-  while (begin <= text.size()) {
-    size_t end = text.find('\n', begin);
-    if (end == std::string_view::npos) end = text.size();
-    std::string_view line = text.substr(begin, end - begin);
-    // The part after a final line feed is no line of its own.
-    bool trailing = end == text.size() && line.empty();
-    if (!trailing && (keepEmpty || !line.empty())) lines.push_back(line);
-    begin = end + 1;
-  }
-  return lines;
-}
-
-bool validUTF8(std::string_view text) { return simdjson::validate_utf8(text); }
 
 int64_t characterCount(std::string_view text) {
   auto p = reinterpret_cast<const utf8proc_uint8_t*>(text.data());
@@ -203,27 +157,6 @@ simdjson::simdjson_result<od::document> JSONParser::parse(std::string_view text)
   return parser_.iterate(buffer_.data(), text.size(), buffer_.size());
 }
 
-std::optional<od::value> field(od::object& object, std::string_view key) {
-  od::value value;
-  if (object.find_field_unordered(key).get(value) != simdjson::SUCCESS) return std::nullopt;
-  return value;
-}
-
-std::optional<std::string_view> stringValue(od::value value) {
-  std::string_view text;
-  if (value.get_string().get(text) != simdjson::SUCCESS) return std::nullopt;
-  return text;
-}
-
-std::optional<double> numberValue(od::value value) {
-  od::json_type type;
-  if (value.type().get(type) != simdjson::SUCCESS || type != od::json_type::number)
-    return std::nullopt;
-  double number = 0;
-  if (value.get_double().get(number) != simdjson::SUCCESS) return std::nullopt;
-  return number;
-}
-
 namespace {
 
 // A double truncated toward zero, when the result fits int64.
@@ -235,11 +168,9 @@ std::optional<int64_t> truncated(double number) {
   return static_cast<int64_t>(whole);
 }
 
-// An integral or truncated number; `truncate` says whether fractions count.
-std::optional<int64_t> numberAsInteger(od::value value, bool truncate) {
-  od::json_type type;
-  if (value.type().get(type) != simdjson::SUCCESS || type != od::json_type::number)
-    return std::nullopt;
+// A JSON number as an integer: integers as they are (none above int64), other
+// numbers truncated toward zero.
+std::optional<int64_t> truncatedNumber(od::value value) {
   od::number_type kind;
   if (value.get_number_type().get(kind) != simdjson::SUCCESS) return std::nullopt;
   if (kind == od::number_type::signed_integer) {
@@ -250,49 +181,23 @@ std::optional<int64_t> numberAsInteger(od::value value, bool truncate) {
   if (kind == od::number_type::unsigned_integer) return std::nullopt;  // above int64
   double number = 0;
   if (value.get_double().get(number) != simdjson::SUCCESS) return std::nullopt;
-  if (!truncate && std::trunc(number) != number) return std::nullopt;
   return truncated(number);
 }
 
 }  // namespace
 
-std::optional<int64_t> integralValue(od::value value) { return numberAsInteger(value, false); }
-
 int64_t jsonInt(od::value value) {
   od::json_type type;
   if (value.type().get(type) != simdjson::SUCCESS) return 0;
-  if (type == od::json_type::number) return numberAsInteger(value, true).value_or(0);
+  if (type == od::json_type::number) return truncatedNumber(value).value_or(0);
   if (type == od::json_type::string) {
-    if (auto text = stringValue(value)) return parseDecimalInteger(*text).value_or(0);
+    if (auto text = jsonl::stringValue(value)) return parseDecimalInteger(*text).value_or(0);
   }
   return 0;
 }
 
-std::optional<std::string_view> stringField(od::object& object, std::string_view key) {
-  auto value = field(object, key);
-  return value ? stringValue(*value) : std::nullopt;
-}
-
-std::optional<od::object> objectField(od::object& object, std::string_view key) {
-  auto value = field(object, key);
-  if (!value) return std::nullopt;
-  od::object child;
-  if (value->get_object().get(child) != simdjson::SUCCESS) return std::nullopt;
-  return child;
-}
-
-std::optional<int64_t> integerField(od::object& object, std::string_view key) {
-  auto value = field(object, key);
-  return value ? integralValue(*value) : std::nullopt;
-}
-
-std::optional<double> numberField(od::object& object, std::string_view key) {
-  auto value = field(object, key);
-  return value ? numberValue(*value) : std::nullopt;
-}
-
 int64_t jsonIntField(od::object& object, std::string_view key) {
-  auto value = field(object, key);
+  auto value = jsonl::field(object, key);
   return value ? jsonInt(*value) : 0;
 }
 

@@ -34,6 +34,14 @@ TEST(Lines, SplitAtLineFeedsDroppingEmptyOnes) {
   EXPECT_EQ(lines("a\r\nb"), (V{"a\r", "b"}));
 }
 
+TEST(Lines, SplitIntoAListWithAndWithoutEmptyOnes) {
+  using V = std::vector<std::string_view>;
+  EXPECT_EQ(splitLines("a\n\nb\n", false), (V{"a", "b"}));
+  EXPECT_EQ(splitLines("a\n\nb\n", true), (V{"a", "", "b"}));
+  EXPECT_EQ(splitLines("a\n\nb", true), (V{"a", "", "b"}));
+  EXPECT_EQ(splitLines("", true), V{});
+}
+
 TEST(Lines, ContainingGivesExactlyTheMatchingLinesInOrder) {
   using V = std::vector<std::string>;
   std::string text = "x usage\n\nnone\nboth usage cost\ncost only\nusageusage\nend usage";
@@ -83,7 +91,18 @@ TEST(FileBuffer, RefusesWhatIsNoRegularFile) {
   for (const char* name : {"missing.jsonl", "folder.jsonl", "broken.jsonl", "fifo.jsonl"}) {
     EXPECT_FALSE(buffer.read(dir / name)) << name;
     EXPECT_FALSE(buffer.readPieces(dir / name, [](std::string_view) { FAIL(); })) << name;
+    EXPECT_FALSE(readFile(dir / name)) << name;  // also no wait for a FIFO's writer
   }
+}
+
+TEST(ReadFile, ReadsFilesFromAnOffset) {
+  test::TempDir dir;
+  const std::string path = dir.write("f.txt", "0123456789");
+  EXPECT_EQ(readFile(path), "0123456789");
+  EXPECT_EQ(readFile(path, 7), "789");
+  EXPECT_FALSE(readFile(path, 10));
+  EXPECT_FALSE(readFile(dir.path()));  // a folder is no file
+  EXPECT_FALSE(readFile(dir / "missing"));
 }
 
 // Pieces end at line ends, so joining them gives the file back and every

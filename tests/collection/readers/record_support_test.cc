@@ -39,14 +39,6 @@ TEST(RecordSupport, TrimsSpaceSeparatorsAndTabsButNotLineBreaks) {
   EXPECT_EQ(trimBlanks("\nA:"), "\nA:");
 }
 
-TEST(RecordSupport, SplitsLinesWithAndWithoutEmptyOnes) {
-  using V = std::vector<std::string_view>;
-  EXPECT_EQ(splitLines("a\n\nb\n", false), (V{"a", "b"}));
-  EXPECT_EQ(splitLines("a\n\nb\n", true), (V{"a", "", "b"}));
-  EXPECT_EQ(splitLines("a\n\nb", true), (V{"a", "", "b"}));
-  EXPECT_EQ(splitLines("", true), V{});
-}
-
 TEST(RecordSupport, JsonIntIsLenient) {
   struct Case {
     const char* json;
@@ -82,16 +74,6 @@ TEST(RecordSupport, TimesOutsideTheRepresentableRangeAreNone) {
   EXPECT_FALSE(timeFromSeconds(std::numeric_limits<int64_t>::min()));
   EXPECT_EQ(addSaturating(std::numeric_limits<int64_t>::max(), 1),
             std::numeric_limits<int64_t>::max());
-}
-
-TEST(RecordSupport, ReadsFilesFromAnOffset) {
-  test::TempDir dir;
-  const std::string path = dir.write("f.txt", "0123456789");
-  EXPECT_EQ(readFile(path), "0123456789");
-  EXPECT_EQ(readFile(path, 7), "789");
-  EXPECT_FALSE(readFile(path, 10));
-  EXPECT_FALSE(readFile(dir.path()));  // a folder is no file
-  EXPECT_FALSE(readFile(dir / "missing"));
 }
 
 }  // namespace
