@@ -62,27 +62,21 @@ void readLine(ondemand::parser& parser, simdjson::padded_string_view line, FileR
   int64_t input = 0, output = 0, cacheRead = 0, cacheWrite = 0;
   std::optional<double> costUSD;
 
-  for (auto item : object) {
-    if (item.error()) return;
-    ondemand::field field = item.value_unsafe();
-    simdjson::ondemand::raw_json_string key = field.key();
-    ondemand::value value = field.value();
+  const bool whole = jsonl::forEachField(object, [&](ondemand::raw_json_string key,
+                                                    ondemand::value value) {
     if (key == "type") {
       auto s = stringValue(value);
       assistant = s && *s == "assistant";
-      if (!assistant) return;  // a "user" line or anything else never counts
+      return assistant;  // a "user" line or anything else never counts
     } else if (key == "message") {
       ondemand::object message;
       messageObject = !value.get_object().get(message);
-      if (!messageObject) return;
+      if (!messageObject) return false;
       model.reset();
       id.reset();
       usageObject = false;
-      for (auto mitem : message) {
-        if (mitem.error()) return;
-        ondemand::field mfield = mitem.value_unsafe();
-        simdjson::ondemand::raw_json_string mkey = mfield.key();
-        ondemand::value mvalue = mfield.value();
+      return jsonl::forEachField(message, [&](ondemand::raw_json_string mkey,
+                                              ondemand::value mvalue) {
         if (mkey == "model") {
           model = stringValue(mvalue);
         } else if (mkey == "id") {
@@ -90,26 +84,27 @@ void readLine(ondemand::parser& parser, simdjson::padded_string_view line, FileR
         } else if (mkey == "usage") {
           ondemand::object usage;
           usageObject = !mvalue.get_object().get(usage);
-          if (!usageObject) return;
+          if (!usageObject) return false;
           input = output = cacheRead = cacheWrite = 0;
-          for (auto uitem : usage) {
-            if (uitem.error()) return;
-            ondemand::field ufield = uitem.value_unsafe();
-            simdjson::ondemand::raw_json_string ukey = ufield.key();
-            ondemand::value uvalue = ufield.value();
+          return jsonl::forEachField(usage, [&](ondemand::raw_json_string ukey,
+                                                ondemand::value uvalue) {
             if (ukey == "input_tokens") input = countValue(uvalue);
             else if (ukey == "output_tokens") output = countValue(uvalue);
             else if (ukey == "cache_read_input_tokens") cacheRead = countValue(uvalue);
             else if (ukey == "cache_creation_input_tokens") cacheWrite = countValue(uvalue);
-          }
+            return true;
+          });
         }
-      }
+        return true;
+      });
     } else if (key == "timestamp") {
       timestamp = stringValue(value);
     } else if (key == "costUSD") {
       costUSD = jsonl::numberValue(value);
     }
-  }
+    return true;
+  });
+  if (!whole) return;
   // Trailing bytes after the object make the line invalid JSON.
   if (!jsonl::atEnd(doc)) return;
 

@@ -34,33 +34,43 @@ bool readWindow(ondemand::value value, std::optional<WindowFields>& out) {
   ondemand::object object;
   if (value.get_object().get(object)) return true;  // not an object: no window
   WindowFields w;
-  for (auto item : object) {
-    if (item.error()) return false;
-    ondemand::field field = item.value_unsafe();
-    simdjson::ondemand::raw_json_string key = field.key();
-    ondemand::value v = field.value();
+  const bool whole = jsonl::forEachField(object, [&](ondemand::raw_json_string key, ondemand::value v) {
     if (key == "used_percent") w.usedPercent = numberValue(v);
     else if (key == "window_minutes") w.windowMinutes = integralValue(v);
     else if (key == "resets_at") w.resetsAt = numberValue(v);
     else if (key == "resets_in_seconds") w.resetsInSeconds = numberValue(v);
-  }
+    return true;
+  });
+  if (!whole) return false;
   out = w;
   return true;
 }
 
 bool readRateLimits(ondemand::object object, RateLimitFields& out) {
   out = {};
-  for (auto item : object) {
-    if (item.error()) return false;
-    ondemand::field field = item.value_unsafe();
-    simdjson::ondemand::raw_json_string key = field.key();
-    if (key == "primary") {
-      if (!readWindow(field.value(), out.primary)) return false;
-    } else if (key == "secondary") {
-      if (!readWindow(field.value(), out.secondary)) return false;
-    }
-  }
-  return true;
+  return jsonl::forEachField(object, [&](ondemand::raw_json_string key, ondemand::value value) {
+    if (key == "primary") return readWindow(value, out.primary);
+    if (key == "secondary") return readWindow(value, out.secondary);
+    return true;
+  });
+}
+
+// The counts of a "last_token_usage" object.
+struct TokenUsage {
+  int64_t input = 0, cached = 0, output = 0;
+  std::optional<int64_t> total;
+};
+
+// Reads a "last_token_usage" object; false on a structural error of the line.
+bool readTokenUsage(ondemand::object& object, TokenUsage& out) {
+  out = {};
+  return jsonl::forEachField(object, [&](ondemand::raw_json_string key, ondemand::value value) {
+    if (key == "input_tokens") out.input = countValue(value);
+    else if (key == "cached_input_tokens") out.cached = countValue(value);
+    else if (key == "output_tokens") out.output = countValue(value);
+    else if (key == "total_tokens") out.total = integralValue(value);
+    return true;
+  });
 }
 
 // Seconds beyond about 3000 years either way are no real reset time (and
@@ -123,16 +133,12 @@ void readLine(ondemand::parser& parser, simdjson::padded_string_view line, Rollo
   std::optional<std::string_view> lineType, timestamp, payloadType, payloadModel;
   bool payloadObject = false;
   bool haveUsage = false;
-  int64_t input = 0, cached = 0, output = 0;
-  std::optional<int64_t> total;
+  TokenUsage usageCounts;
   bool haveRateLimits = false;
   RateLimitFields rates;
 
-  for (auto item : object) {
-    if (item.error()) return;
-    ondemand::field field = item.value_unsafe();
-    simdjson::ondemand::raw_json_string key = field.key();
-    ondemand::value value = field.value();
+  const bool whole = jsonl::forEachField(object, [&](ondemand::raw_json_string key,
+                                                    ondemand::value value) {
     if (key == "type") {
       lineType = stringValue(value);
     } else if (key == "timestamp") {
@@ -140,48 +146,36 @@ void readLine(ondemand::parser& parser, simdjson::padded_string_view line, Rollo
     } else if (key == "payload") {
       ondemand::object payload;
       payloadObject = !value.get_object().get(payload);
-      if (!payloadObject) return;
-      for (auto pitem : payload) {
-        if (pitem.error()) return;
-        ondemand::field pfield = pitem.value_unsafe();
-        simdjson::ondemand::raw_json_string pkey = pfield.key();
-        ondemand::value pvalue = pfield.value();
+      if (!payloadObject) return false;
+      return jsonl::forEachField(payload, [&](ondemand::raw_json_string pkey,
+                                              ondemand::value pvalue) {
         if (pkey == "type") {
           payloadType = stringValue(pvalue);
         } else if (pkey == "model") {
           payloadModel = stringValue(pvalue);
         } else if (pkey == "info") {
           ondemand::object info;
-          if (pvalue.get_object().get(info)) continue;  // null info: no usage
-          for (auto iitem : info) {
-            if (iitem.error()) return;
-            ondemand::field ifield = iitem.value_unsafe();
-            if (ifield.key() != "last_token_usage") continue;
+          if (pvalue.get_object().get(info)) return true;  // null info: no usage
+          return jsonl::forEachField(info, [&](ondemand::raw_json_string ikey,
+                                               ondemand::value ivalue) {
+            if (ikey != "last_token_usage") return true;
             ondemand::object usage;
-            if (ifield.value().get_object().get(usage)) continue;
+            if (ivalue.get_object().get(usage)) return true;
             haveUsage = true;
-            input = cached = output = 0;
-            total.reset();
-            for (auto uitem : usage) {
-              if (uitem.error()) return;
-              ondemand::field ufield = uitem.value_unsafe();
-              simdjson::ondemand::raw_json_string ukey = ufield.key();
-              ondemand::value uvalue = ufield.value();
-              if (ukey == "input_tokens") input = countValue(uvalue);
-              else if (ukey == "cached_input_tokens") cached = countValue(uvalue);
-              else if (ukey == "output_tokens") output = countValue(uvalue);
-              else if (ukey == "total_tokens") total = integralValue(uvalue);
-            }
-          }
+            return readTokenUsage(usage, usageCounts);
+          });
         } else if (pkey == "rate_limits") {
           ondemand::object limits;
-          if (pvalue.get_object().get(limits)) continue;
+          if (pvalue.get_object().get(limits)) return true;
           haveRateLimits = true;
-          if (!readRateLimits(limits, rates)) return;
+          return readRateLimits(limits, rates);
         }
-      }
+        return true;
+      });
     }
-  }
+    return true;
+  });
+  if (!whole) return;
   if (!jsonl::atEnd(doc) || !payloadObject) return;
 
   if (lineType && *lineType == "turn_context") {
@@ -194,6 +188,7 @@ void readLine(ondemand::parser& parser, simdjson::padded_string_view line, Rollo
   if (!ts) return;
 
   if (haveUsage) {
+    const auto [input, cached, output, total] = usageCounts;
     std::optional<int64_t> tokens = total ? total : jsonl::checkedAdd(input, output);
     int64_t fresh;
     // Counts that do not fit a 64-bit integer are no real record.

@@ -175,6 +175,21 @@ std::optional<double> numberValue(simdjson::dom::element value);
 std::optional<std::string_view> stringValue(simdjson::ondemand::value value);
 std::optional<std::string_view> stringValue(simdjson::dom::element value);
 
+// Walks the fields of an on-demand object once, in document order, calling
+// f(key, value) with the raw (still escaped) key, so keys compare on their
+// bytes and skipped values are never decoded. f returns true to go on.
+// Returns false when a field cannot be read (malformed JSON) or f returned
+// false, true after the last field.
+template <typename F>
+bool forEachField(simdjson::ondemand::object& object, F&& f) {
+  for (auto item : object) {
+    if (item.error()) return false;
+    simdjson::ondemand::field field = item.value_unsafe();
+    if (!f(field.key(), field.value())) return false;
+  }
+  return true;
+}
+
 // Field access on an on-demand object that never throws: the value of the
 // field named key, none when there is none (or the object cannot be read).
 // The typed forms apply the value rules above, so a field of another type
