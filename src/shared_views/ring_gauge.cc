@@ -11,6 +11,7 @@
 #include <QPen>
 
 #include "model/formatting.h"
+#include "shared_views/square_image.h"
 
 namespace brimvale {
 
@@ -75,16 +76,7 @@ void RingGauge::paint(QPainter& p) const {
 }
 
 QImage RingGauge::render(double dpr) const {
-  const int px = static_cast<int>(std::lround(size * dpr));
-  if (px <= 0) return {};
-  QImage image(px, px, QImage::Format_ARGB32_Premultiplied);
-  if (image.isNull()) return {};
-  image.setDevicePixelRatio(dpr);
-  image.fill(Qt::transparent);
-  QPainter p(&image);
-  paint(p);
-  p.end();
-  return image;
+  return renderSquare(size, dpr, [this](QPainter& p) { paint(p); });
 }
 
 }  // namespace brimvale
