@@ -1,9 +1,11 @@
 #pragma once
-// Building blocks shared by the readers of the tools' JSON and JSON-lines
-// logs: finding the files below a folder, reading a file whole into a reused
-// buffer that simdjson can parse in place, walking its lines without copying
-// them, reading JSON numbers leniently, and fanning work out over a few
-// threads without changing the result.
+// Building blocks shared by all readers of the tools' JSON and JSON-lines
+// records: finding the files below a folder, reading a file whole into a
+// reused buffer that simdjson can parse in place (or into a string),
+// walking its lines without copying them, reading JSON values and fields
+// leniently, and fanning work out over a few threads without changing the
+// result. What only the database-backed readers need is in
+// record_support.h.
 //
 // Everything here is quiet: a folder or file that cannot be read simply
 // yields nothing.
@@ -99,8 +101,8 @@ class FileBuffer {
   size_t capacity_ = 0;  // usable bytes, not counting the padding
 };
 
-// For the readers that want a file as one string (a database's side files, a
-// small summary document): the bytes of a regular file (links followed) from
+// For the readers that take a file as one string (a Cursor transcript, a
+// Grok summary, a gjc session read on from a stored offset): the bytes of a regular file (links followed) from
 // byte `start` to its end. None when it cannot be opened or read, is not a
 // regular file (folder, FIFO, device), start lies at or beyond its end, or the
 // part to read exceeds kMaxFileBytes. A file that shrinks while it is read
