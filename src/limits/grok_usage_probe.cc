@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <exception>
 #include <vector>
@@ -155,12 +156,14 @@ std::optional<std::string> GrokUsageProbe::refresh(const std::string& key, json&
   if (const json* expiresIn = member(*answer, "expires_in"); expiresIn && expiresIn->is_number()) {
     lifetime = expiresIn->get<double>();
   }
-  auto expiry = probe::timeFromUnixSeconds(toUnixSeconds(now) + lifetime);
-  if (!expiry) expiry = now + std::chrono::seconds(static_cast<long>(kDefaultLifetime));
+  // A lifetime beyond a few centuries is garbage, not a date to compute.
+  if (!(std::fabs(lifetime) < 1e10)) lifetime = kDefaultLifetime;
+  const Time expiry =
+      now + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(lifetime));
 
   entry["key"] = *accessToken;
   if (auto newRefresh = nonEmptyString(*answer, "refresh_token")) entry["refresh_token"] = *newRefresh;
-  entry["expires_at"] = probe::formatISO8601Millis(*expiry);
+  entry["expires_at"] = probe::formatISO8601Millis(expiry);
   entry["create_time"] = probe::formatISO8601Millis(now);
   all[key] = std::move(entry);
   writeAuth(authPath(env.home), all);

@@ -20,7 +20,7 @@ class LoopbackServer {
  public:
   struct Seen {
     std::string method;
-    std::string path;  // with the query
+    std::string path;  // the request target as sent, query included
     httplib::Headers headers;
     std::string body;
     std::string header(const std::string& name) const {
@@ -33,12 +33,7 @@ class LoopbackServer {
     server_.set_keep_alive_timeout(1);
     server_.set_logger([this](const httplib::Request& request, const httplib::Response&) {
       std::lock_guard lock(mutex_);
-      std::string path = request.path;
-      std::string query;
-      for (const auto& [name, value] : request.params) {
-        query += (query.empty() ? "?" : "&") + name + "=" + value;
-      }
-      seen_.push_back(Seen{request.method, path + query, request.headers, request.body});
+      seen_.push_back(Seen{request.method, request.target, request.headers, request.body});
       seen_cv_.notify_all();
     });
   }
