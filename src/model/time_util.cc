@@ -1,11 +1,16 @@
 #include "model/time_util.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
 
 namespace brimvale {
 namespace {
+
+// Times stay within half the span of a nanosecond time point (about 1823 to
+// 2116), so adding hours to one or subtracting two of them cannot overflow.
+constexpr int64_t kMaxUnixSeconds = (int64_t{1} << 62) / 1000000000;
 
 bool digits(std::string_view s, size_t pos, size_t count, int& out) {
   if (pos + count > s.size()) return false;
@@ -76,6 +81,7 @@ std::optional<Time> parseInternetDateTime(std::string_view s, bool wantFraction)
 
   int64_t days = daysFromCivil({year, month, day});
   int64_t secs = days * 86400 + hour * 3600 + minute * 60 + second - offsetSeconds;
+  if (secs > kMaxUnixSeconds || secs < -kMaxUnixSeconds) return std::nullopt;
   return Time(std::chrono::duration_cast<Clock::duration>(std::chrono::seconds(secs) +
                                                           std::chrono::nanoseconds(nanos)));
 }
@@ -116,9 +122,15 @@ std::string formatISO8601(Time t) {
 }
 
 Time fromUnixSeconds(double seconds) {
+  if (std::isnan(seconds)) return Time{};
+  seconds = std::clamp(seconds, static_cast<double>(-kMaxUnixSeconds),
+                       static_cast<double>(kMaxUnixSeconds));
   return Time(std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds)));
 }
-Time fromUnixMillis(int64_t millis) { return Time(std::chrono::milliseconds(millis)); }
+Time fromUnixMillis(int64_t millis) {
+  return Time(std::chrono::milliseconds(
+      std::clamp(millis, -kMaxUnixSeconds * 1000, kMaxUnixSeconds * 1000)));
+}
 double toUnixSeconds(Time t) {
   return std::chrono::duration<double>(t.time_since_epoch()).count();
 }
@@ -158,7 +170,8 @@ Time startOfLocalDay(CivilDate d) {
   tm.tm_mon = d.month - 1;
   tm.tm_mday = d.day;
   tm.tm_isdst = -1;
-  return Clock::from_time_t(std::mktime(&tm));
+  std::time_t tt = std::mktime(&tm);
+  return Clock::from_time_t(std::clamp<std::time_t>(tt, -kMaxUnixSeconds, kMaxUnixSeconds));
 }
 
 int64_t calendarDaysBetween(Time a, Time b) {
@@ -166,13 +179,22 @@ int64_t calendarDaysBetween(Time a, Time b) {
 }
 
 Time truncateToLocalHour(Time t) {
-  std::tm tm = localTm(t);
+  const std::tm local = localTm(t);
+  std::tm tm = local;
   tm.tm_min = 0;
   tm.tm_sec = 0;
   // Keeping tm_isdst picks the right instance of a repeated hour.
   std::time_t tt = std::mktime(&tm);
   if (tt == static_cast<std::time_t>(-1)) return t;
-  return Clock::from_time_t(tt);
+  // Where the full hour does not exist on the local clock (a half-hour
+  // daylight-saving jump skips 02:00), mktime lands in the previous hour;
+  // the time itself is the start then.
+  Time start = Clock::from_time_t(tt);
+  std::tm check = localTm(start);
+  if (start > t || check.tm_mday != local.tm_mday || check.tm_hour != local.tm_hour ||
+      check.tm_min != 0)
+    return t;
+  return start;
 }
 
 std::string dayKey(Time t) {
@@ -188,6 +210,9 @@ std::optional<Time> parseDayKey(std::string_view key) {
       key[7] != '-' || !digits(key, 8, 2, d))
     return std::nullopt;
   if (m < 1 || m > 12 || d < 1 || d > daysInMonth(y, m)) return std::nullopt;
+  // A day away from the ends of the supported range, whatever the zone.
+  int64_t secs = daysFromCivil(CivilDate{y, m, d}) * 86400;
+  if (secs > kMaxUnixSeconds - 86400 || secs < -kMaxUnixSeconds + 86400) return std::nullopt;
   return startOfLocalDay(CivilDate{y, m, d});
 }
 

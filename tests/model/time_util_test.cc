@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
+
 #include "support/test_env.h"
 
 namespace brimvale {
@@ -45,6 +48,37 @@ TEST(ISO8601, WritesUTCWholeSeconds) {
   EXPECT_EQ(formatISO8601(utc("1969-12-31T23:59:59.5Z")), "1969-12-31T23:59:59Z");
 }
 
+TEST(ISO8601, RejectsTimesOutsideTheSupportedRange) {
+  // Nanosecond time points span about 292 years each way; garbage years must
+  // not overflow them.
+  for (const char* text : {"9999-12-31T23:59:59Z", "0001-01-01T00:00:00Z",
+                           "2200-01-01T00:00:00.5Z", "1800-01-01T00:00:00Z"}) {
+    SCOPED_TRACE(text);
+    EXPECT_FALSE(parseISO8601(text));
+  }
+  for (const char* text : {"2100-01-01T00:00:00Z", "1900-01-01T00:00:00Z"}) {
+    SCOPED_TRACE(text);
+    ASSERT_TRUE(parseISO8601(text));
+    EXPECT_EQ(formatISO8601(*parseISO8601(text)), text);
+  }
+}
+
+TEST(UnixTime, OutOfRangeValuesSaturate) {
+  const Time latest = fromUnixSeconds(1e300);
+  const Time earliest = fromUnixSeconds(-1e300);
+  EXPECT_GT(latest, utc("2100-01-01T00:00:00Z"));
+  EXPECT_LT(earliest, utc("1900-01-01T00:00:00Z"));
+  EXPECT_EQ(fromUnixSeconds(std::numeric_limits<double>::infinity()), latest);
+  EXPECT_EQ(fromUnixMillis(std::numeric_limits<int64_t>::max()), latest);
+  EXPECT_EQ(fromUnixMillis(std::numeric_limits<int64_t>::min()), earliest);
+  EXPECT_EQ(fromUnixSeconds(std::nan("")), Time{});
+  // Differences of any two times stay representable.
+  EXPECT_GT(latest - earliest, Clock::duration::zero());
+  EXPECT_EQ(fromUnixSeconds(1772705730.5), utc("2026-03-05T10:15:30.500Z"));
+  EXPECT_EQ(fromUnixMillis(1772705730250), utc("2026-03-05T10:15:30.250Z"));
+  EXPECT_DOUBLE_EQ(toUnixSeconds(utc("2026-03-05T10:15:30.250Z")), 1772705730.25);
+}
+
 TEST(DayKey, FollowsTheLocalCalendarAcrossMidnightAndDST) {
   test::setTimeZone("America/New_York");
   // 04:30Z is 23:30 the previous evening in New York (EST, -5).
@@ -58,6 +92,10 @@ TEST(DayKey, FollowsTheLocalCalendarAcrossMidnightAndDST) {
   EXPECT_EQ(dayKey(next - std::chrono::seconds(1)), "2026-03-08");
   EXPECT_FALSE(parseDayKey("2026-3-8"));
   EXPECT_FALSE(parseDayKey("2026-02-29"));
+  EXPECT_FALSE(parseDayKey("0999-01-05"));
+  EXPECT_FALSE(parseDayKey("9999-12-31"));
+  EXPECT_TRUE(parseDayKey("2100-12-31"));
+  EXPECT_EQ(startOfLocalDay(CivilDate{9999, 12, 31}), fromUnixSeconds(1e300));
   test::setTimeZone("Europe/Berlin");
 }
 
@@ -68,6 +106,11 @@ TEST(LocalHour, TruncatesInZonesWithHalfHourOffsetsAndRepeatedHours) {
   // 2026-10-25 02:00-03:00 happens twice; the second 02:30 is 01:30Z.
   EXPECT_EQ(truncateToLocalHour(utc("2026-10-25T01:30:00Z")), utc("2026-10-25T01:00:00Z"));
   EXPECT_EQ(truncateToLocalHour(utc("2026-10-25T00:30:00Z")), utc("2026-10-25T00:00:00Z"));
+  // Lord Howe Island jumps from 02:00 to 02:30: 02:45 has no full hour.
+  test::setTimeZone("Australia/Lord_Howe");
+  EXPECT_EQ(truncateToLocalHour(utc("2026-10-03T15:45:00Z")), utc("2026-10-03T15:45:00Z"));
+  EXPECT_EQ(truncateToLocalHour(utc("2026-10-03T16:15:00Z")), utc("2026-10-03T16:00:00Z"));
+  test::setTimeZone("Europe/Berlin");
 }
 
 }  // namespace

@@ -8,6 +8,16 @@ namespace brimvale::test {
 // Sets TZ for the rest of the process (and tzset()).
 void setTimeZone(const char* zone);
 
+// Pins TZ for one scope and puts back the process default (Europe/Berlin)
+// afterwards, also when an assertion returns early.
+class ScopedTimeZone {
+ public:
+  explicit ScopedTimeZone(const char* zone) { setTimeZone(zone); }
+  ~ScopedTimeZone() { setTimeZone("Europe/Berlin"); }
+  ScopedTimeZone(const ScopedTimeZone&) = delete;
+  ScopedTimeZone& operator=(const ScopedTimeZone&) = delete;
+};
+
 // A fresh folder under the system temporary directory, removed (recursively)
 // when the object goes away.
 class TempDir {
