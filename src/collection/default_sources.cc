@@ -5,6 +5,10 @@
 #include "collection/readers/gjc_stats.h"
 #include "collection/readers/grok_usage.h"
 #include "collection/usage_store.h"
+#include "limits/cursor_usage_probe.h"
+#include "limits/endpoints.h"
+#include "limits/grok_usage_probe.h"
+#include "limits/rate_limit_probe.h"
 
 namespace brimvale {
 
@@ -18,7 +22,25 @@ UsageSources defaultSources(const SourceOptions& options) {
   s.cursor = [home] { return loadCursorSessions(home); };
   s.grok = [home] { return loadGrokUsage(home); };
   if (!options.offline) {
-    // The live limit and billing probes join here.
+    const Endpoints endpoints = Endpoints::fromEnvironment();
+    s.claudeLimits = [home, endpoints] {
+      RateLimitProbe::Environment env;
+      env.home = home;
+      env.endpoints = endpoints;
+      return RateLimitProbe::fetch(env);
+    };
+    s.grokBilling = [home, endpoints] {
+      GrokUsageProbe::Environment env;
+      env.home = home;
+      env.endpoints = endpoints;
+      return GrokUsageProbe::fetch(env);
+    };
+    s.cursorBilling = [home, endpoints] {
+      CursorUsageProbe::Environment env;
+      env.home = home;
+      env.endpoints = endpoints;
+      return CursorUsageProbe::fetch(env);
+    };
   }
   return s;
 }
