@@ -5,6 +5,7 @@
 #include "collection/readers/gjc_stats.h"
 #include "collection/readers/grok_usage.h"
 #include "collection/usage_store.h"
+#include "limits/account_token_store.h"
 #include "limits/cursor_usage_probe.h"
 #include "limits/endpoints.h"
 #include "limits/grok_usage_probe.h"
@@ -27,6 +28,12 @@ UsageSources defaultSources(const SourceOptions& options) {
       RateLimitProbe::Environment env;
       env.home = home;
       env.endpoints = endpoints;
+      env.accountToken = [home, endpoints] {
+        AccountTokenStore::Environment account;
+        account.home = home;
+        account.endpoints = endpoints;
+        return AccountTokenStore::validAccessToken(account);
+      };
       return RateLimitProbe::fetch(env);
     };
     s.grokBilling = [home, endpoints] {
