@@ -25,6 +25,7 @@ class SQLiteFile {
   explicit SQLiteFile(const std::string& path) {
     std::filesystem::create_directories(std::filesystem::path(path).parent_path());
     if (sqlite3_open(path.c_str(), &db_) != SQLITE_OK) throw std::runtime_error("open " + path);
+    exec("PRAGMA synchronous=OFF");  // fixtures need no durability; keeps the tests fast
   }
   ~SQLiteFile() { close(); }
   SQLiteFile(const SQLiteFile&) = delete;
