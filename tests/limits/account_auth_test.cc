@@ -130,9 +130,10 @@ class AccountAuthTest : public ::testing::Test {
     return error;
   }
 
-  std::vector<json> exchanges() {
+  // Bodies of the token requests, once at least `expected` requests are noted.
+  std::vector<json> exchanges(std::size_t expected = 0) {
     std::vector<json> bodies;
-    for (const auto& seen : tokenServer_.seen()) {
+    for (const auto& seen : tokenServer_.seen(expected)) {
       if (seen.path == "/v1/oauth/token") bodies.push_back(json::parse(seen.body));
     }
     return bodies;
@@ -172,7 +173,7 @@ TEST_F(AccountAuthTest, AWholeLoginThroughTheListenerConnectsAndTheProbeUsesTheA
   EXPECT_FALSE(auth->awaitingCallback());
   EXPECT_EQ(auth->autoError(), std::nullopt);
 
-  const auto bodies = exchanges();
+  const auto bodies = exchanges(1);
   ASSERT_EQ(bodies.size(), 1u);
   const json& body = bodies[0];
   EXPECT_EQ(body["grant_type"], "authorization_code");
@@ -231,7 +232,7 @@ TEST_F(AccountAuthTest, PastedCodesAreTrimmedSplitAndCheckedAgainstTheLoginsStat
   EXPECT_EQ(completeAndWait(*auth, "  pasted-code#" + state + " \n"), std::nullopt);
   EXPECT_TRUE(auth->isConnected());
 
-  const auto bodies = exchanges();
+  const auto bodies = exchanges(2);
   ASSERT_EQ(bodies.size(), 2u);
   EXPECT_EQ(bodies[0]["code"], "first");
   EXPECT_EQ(bodies[0]["state"], state);  // no "#": the login's own state

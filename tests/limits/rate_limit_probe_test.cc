@@ -101,9 +101,10 @@ class RateLimitProbeTest : public ::testing::Test {
     return e;
   }
 
-  std::vector<std::string> tokensSent() {
+  // The bearer tokens of the requests so far, once at least `expected` are noted.
+  std::vector<std::string> tokensSent(std::size_t expected) {
     std::vector<std::string> tokens;
-    for (const auto& seen : server_.seen()) tokens.push_back(seen.header("Authorization"));
+    for (const auto& seen : server_.seen(expected)) tokens.push_back(seen.header("Authorization"));
     return tokens;
   }
 
@@ -132,9 +133,9 @@ TEST_F(RateLimitProbeTest, TheFirstTokenThatGetsWindowsWinsAndEachIsTriedInOrder
   const auto windows = RateLimitProbe::fetch(env([] { return std::optional<std::string>("account-token"); }));
   ASSERT_EQ(windows.size(), 1u);
   EXPECT_EQ(windows[0], (LimitWindow{"5h", "Claude 5 Hour", 0.12, utc("2025-06-01T12:00:00Z"), std::nullopt}));
-  EXPECT_EQ(tokensSent(), (std::vector<std::string>{"Bearer account-token", "Bearer agent-token",
+  EXPECT_EQ(tokensSent(3), (std::vector<std::string>{"Bearer account-token", "Bearer agent-token",
                                                     "Bearer cc-token"}));
-  for (const auto& seen : server_.seen()) {
+  for (const auto& seen : server_.seen(3)) {
     EXPECT_EQ(seen.method, "GET");
     EXPECT_EQ(seen.path, "/api/oauth/usage");
     EXPECT_EQ(seen.header("anthropic-beta"), "oauth-2025-04-20");
@@ -160,7 +161,7 @@ TEST_F(RateLimitProbeTest, TokensCloseToExpiryOrWithoutExpiryAreNotUsed) {
   answers_["agent-2min"] = kBoth;
   answers_["cc-30s"] = kBoth;
   EXPECT_EQ(RateLimitProbe::fetch(env()).size(), 2u);
-  EXPECT_EQ(tokensSent(), std::vector<std::string>{"Bearer agent-2min"});
+  EXPECT_EQ(tokensSent(1), std::vector<std::string>{"Bearer agent-2min"});
 
   test::writeFile(RateLimitProbe::claudeCredentialsPath(home_.path()),
                   R"({"claudeAiOauth": {"accessToken": "no-expiry"}})");
@@ -242,7 +243,7 @@ TEST_F(RateLimitProbeTest, APlantedLinkInPlaceOfTheCopyFolderIsRefusedAndNotFoll
   ASSERT_EQ(::symlink(elsewhere.path().c_str(), folder.c_str()), 0);
 
   EXPECT_EQ(RateLimitProbe::fetch(env()).size(), 2u);
-  EXPECT_EQ(tokensSent(), std::vector<std::string>{"Bearer cc-token"});
+  EXPECT_EQ(tokensSent(1), std::vector<std::string>{"Bearer cc-token"});
   EXPECT_TRUE(std::filesystem::is_empty(elsewhere.path()));
   EXPECT_TRUE(std::filesystem::is_symlink(folder));
 }
