@@ -247,6 +247,29 @@ TEST_F(AccountAuthTest, PastedCodesAreTrimmedSplitAndCheckedAgainstTheLoginsStat
   EXPECT_TRUE(makeAuth()->isConnected());
 }
 
+TEST_F(AccountAuthTest, WhenThePortIsTakenTheLoginFallsBackToThePastedCode) {
+  OAuthCallbackServer holder(loop_, 0);
+  holder.start({}, {}, {});
+  AccountAuth::Dependencies deps;
+  deps.loop = &loop_;
+  deps.background = &background_;
+  deps.opener = &opener_;
+  deps.home = home_.path();
+  deps.endpoints = endpoints_;
+  deps.http = &client_;
+  deps.port = holder.port();
+  AccountAuth auth(deps);
+  auth.beginLogin();
+  runUntil(loop_, [&] { return !opener_.opened().empty(); });
+  ASSERT_EQ(opener_.opened().size(), 1u);
+  EXPECT_FALSE(auth.awaitingCallback());
+  auto query = queryOf(opener_.opened()[0]);
+  EXPECT_EQ(query["redirect_uri"], tokenServer_.url() + "/oauth/code/callback");
+  EXPECT_EQ(completeAndWait(auth, "pasted#" + query["state"]), std::nullopt);
+  EXPECT_TRUE(auth.isConnected());
+  EXPECT_EQ(exchanges(1).at(0)["redirect_uri"], query["redirect_uri"]);
+}
+
 TEST_F(AccountAuthTest, AnotherLoginSupersedesTheFirst) {
   auto auth = makeAuth();
   auth->beginLogin();
