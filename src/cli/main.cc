@@ -53,11 +53,11 @@ int runReport(const ReportOptions& options) {
   deps.background = &background;
   deps.connections = &connections;
   deps.home = home;
-  deps.sources = defaultSources(SourceOptions{home, options.offline});
   if (options.now) {
     Time fixed = *options.now;
     deps.clock = [fixed] { return fixed; };
   }
+  deps.sources = defaultSources(SourceOptions{home, options.offline, deps.clock});
   deps.writeExchangeFiles = false;
 
   UsageStore store(std::move(deps));

@@ -15,13 +15,16 @@ namespace brimvale {
 
 UsageSources defaultSources(const SourceOptions& options) {
   const std::string home = options.home;
+  // Readers that judge "now" (reset windows, records without a time) use the
+  // same clock as the cycle, so a fixed clock gives a reproducible result.
+  std::function<Time()> clock = options.clock ? options.clock : [] { return Clock::now(); };
   UsageSources s;
   s.claudeCode = [home] { return loadClaudeProjects(home); };
   s.gjc = [home] { return loadGJCStats(home); };
-  s.codex = [home] { return loadCodexSessions(home); };
+  s.codex = [home, clock] { return loadCodexSessions(home, clock()); };
   s.gemini = [home] { return loadGeminiSessions(home); };
-  s.cursor = [home] { return loadCursorSessions(home); };
-  s.grok = [home] { return loadGrokUsage(home); };
+  s.cursor = [home, clock] { return loadCursorSessions(home, clock()); };
+  s.grok = [home, clock] { return loadGrokUsage(home, clock()); };
   if (!options.offline) {
     const Endpoints endpoints = Endpoints::fromEnvironment();
     s.claudeLimits = [home, endpoints] {

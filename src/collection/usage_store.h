@@ -41,6 +41,7 @@ struct UsageSources {
 struct SourceOptions {
   std::string home;      // the real home the readers and probes look under
   bool offline = false;  // no probe touches the network
+  std::function<Time()> clock;  // the cycle's clock; default: system clock
 };
 // The real readers and probes.
 UsageSources defaultSources(const SourceOptions& options);

@@ -199,7 +199,7 @@ Time truncateToLocalHour(Time t) {
 
 std::string dayKey(Time t) {
   CivilDate d = localDate(t);
-  char buf[16];
+  char buf[40];
   std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", d.year, d.month, d.day);
   return buf;
 }

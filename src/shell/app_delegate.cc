@@ -27,7 +27,7 @@ AppDelegate::AppDelegate(Options options, QObject* parent)
   deps.background = &background_;
   deps.connections = &connectionStore_;
   deps.home = options_.home;
-  deps.sources = options_.sources ? *options_.sources : defaultSources(SourceOptions{options_.home, false});
+  deps.sources = options_.sources ? *options_.sources : defaultSources(SourceOptions{options_.home, false, {}});
   store_ = std::make_unique<UsageStore>(std::move(deps));
   connect(&session_, &SessionMonitor::changed, this, &AppDelegate::updateActivity);
 }
