@@ -27,28 +27,32 @@ UsageSources defaultSources(const SourceOptions& options) {
   s.grok = [home, clock] { return loadGrokUsage(home, clock()); };
   if (!options.offline) {
     const Endpoints endpoints = Endpoints::fromEnvironment();
-    s.claudeLimits = [home, endpoints] {
+    s.claudeLimits = [home, endpoints, clock] {
       RateLimitProbe::Environment env;
       env.home = home;
       env.endpoints = endpoints;
-      env.accountToken = [home, endpoints] {
+      env.now = clock;
+      env.accountToken = [home, endpoints, clock] {
         AccountTokenStore::Environment account;
         account.home = home;
         account.endpoints = endpoints;
+        account.now = clock;
         return AccountTokenStore::validAccessToken(account);
       };
       return RateLimitProbe::fetch(env);
     };
-    s.grokBilling = [home, endpoints] {
+    s.grokBilling = [home, endpoints, clock] {
       GrokUsageProbe::Environment env;
       env.home = home;
       env.endpoints = endpoints;
+      env.now = clock;
       return GrokUsageProbe::fetch(env);
     };
-    s.cursorBilling = [home, endpoints] {
+    s.cursorBilling = [home, endpoints, clock] {
       CursorUsageProbe::Environment env;
       env.home = home;
       env.endpoints = endpoints;
+      env.now = clock;
       return CursorUsageProbe::fetch(env);
     };
   }
