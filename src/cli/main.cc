@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/account_command.h"
 #include "cli/cli_options.h"
 #include "cli/report.h"
 #include "collection/usage_store.h"
@@ -83,6 +84,9 @@ int runReport(const ReportOptions& options) {
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
+  if (!args.empty() && args[0] == "account") {
+    return brimvale::cli::runAccount({args.begin() + 1, args.end()});
+  }
   auto parsed = brimvale::cli::parseReportArguments(args);
   if (!parsed.options) {
     std::cerr << "brimvale-cli: " << parsed.error << "\n" << brimvale::cli::kUsage;

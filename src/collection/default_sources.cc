@@ -5,6 +5,11 @@
 #include "collection/readers/gjc_stats.h"
 #include "collection/readers/grok_usage.h"
 #include "collection/usage_store.h"
+#include "limits/account_token_store.h"
+#include "limits/cursor_usage_probe.h"
+#include "limits/endpoints.h"
+#include "limits/grok_usage_probe.h"
+#include "limits/rate_limit_probe.h"
 
 namespace brimvale {
 
@@ -21,7 +26,35 @@ UsageSources defaultSources(const SourceOptions& options) {
   s.cursor = [home, clock] { return loadCursorSessions(home, clock()); };
   s.grok = [home, clock] { return loadGrokUsage(home, clock()); };
   if (!options.offline) {
-    // The live limit and billing probes join here.
+    const Endpoints endpoints = Endpoints::fromEnvironment();
+    s.claudeLimits = [home, endpoints, clock] {
+      RateLimitProbe::Environment env;
+      env.home = home;
+      env.endpoints = endpoints;
+      env.now = clock;
+      env.accountToken = [home, endpoints, clock] {
+        AccountTokenStore::Environment account;
+        account.home = home;
+        account.endpoints = endpoints;
+        account.now = clock;
+        return AccountTokenStore::validAccessToken(account);
+      };
+      return RateLimitProbe::fetch(env);
+    };
+    s.grokBilling = [home, endpoints, clock] {
+      GrokUsageProbe::Environment env;
+      env.home = home;
+      env.endpoints = endpoints;
+      env.now = clock;
+      return GrokUsageProbe::fetch(env);
+    };
+    s.cursorBilling = [home, endpoints, clock] {
+      CursorUsageProbe::Environment env;
+      env.home = home;
+      env.endpoints = endpoints;
+      env.now = clock;
+      return CursorUsageProbe::fetch(env);
+    };
   }
   return s;
 }
