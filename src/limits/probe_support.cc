@@ -25,12 +25,7 @@ std::optional<std::string> readBoundedFile(const std::string& path, std::size_t 
   return text;
 }
 
-std::optional<Time> timeFromUnixSeconds(double seconds) {
-  constexpr double kFirst = -62135596800.0;  // 0001-01-01T00:00:00Z
-  constexpr double kLast = 253402300799.0;   // 9999-12-31T23:59:59Z
-  if (!std::isfinite(seconds) || seconds < kFirst || seconds > kLast) return std::nullopt;
-  return fromUnixSeconds(seconds);
-}
+std::optional<Time> timeFromUnixSeconds(double seconds) { return checkedFromUnixSeconds(seconds); }
 
 std::string formatISO8601Millis(Time t) {
   using namespace std::chrono;

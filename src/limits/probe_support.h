@@ -17,7 +17,8 @@ std::optional<std::string> readBoundedFile(const std::string& path,
                                            std::size_t maxBytes = std::size_t{1} << 20);
 
 // Seconds since 1970 as a time; nothing for values that are not finite or lie
-// outside the years 0001 to 9999 (hostile or garbled answers).
+// outside the range every time of the system keeps to (hostile or garbled
+// answers).
 std::optional<Time> timeFromUnixSeconds(double seconds);
 
 // UTC with three fractional digits: "2026-03-05T01:15:30.123Z".

@@ -131,6 +131,16 @@ Time fromUnixMillis(int64_t millis) {
   return Time(std::chrono::milliseconds(
       std::clamp(millis, -kMaxUnixSeconds * 1000, kMaxUnixSeconds * 1000)));
 }
+std::optional<Time> checkedFromUnixSeconds(double seconds) {
+  if (!std::isfinite(seconds) || seconds > static_cast<double>(kMaxUnixSeconds) ||
+      seconds < static_cast<double>(-kMaxUnixSeconds))
+    return std::nullopt;
+  return fromUnixSeconds(seconds);
+}
+std::optional<Time> checkedFromUnixMillis(int64_t millis) {
+  if (millis / 1000 > kMaxUnixSeconds || millis / 1000 < -kMaxUnixSeconds) return std::nullopt;
+  return fromUnixMillis(millis);
+}
 double toUnixSeconds(Time t) {
   return std::chrono::duration<double>(t.time_since_epoch()).count();
 }

@@ -32,6 +32,10 @@ std::string formatISO8601(Time t);
 // above saturate at its ends; NaN gives the epoch.
 Time fromUnixSeconds(double seconds);
 Time fromUnixMillis(int64_t millis);
+// The same, but nothing for values outside the range (or not finite), for
+// counts from untrusted records that are better skipped than saturated.
+std::optional<Time> checkedFromUnixSeconds(double seconds);
+std::optional<Time> checkedFromUnixMillis(int64_t millis);
 double toUnixSeconds(Time t);
 
 // "yyyy-MM-dd" of the local calendar day containing t.

@@ -79,6 +79,20 @@ TEST(UnixTime, OutOfRangeValuesSaturate) {
   EXPECT_DOUBLE_EQ(toUnixSeconds(utc("2026-03-05T10:15:30.250Z")), 1772705730.25);
 }
 
+TEST(UnixTime, CheckedConversionsRefuseWhatTheOthersSaturate) {
+  EXPECT_EQ(checkedFromUnixSeconds(1772705730.5), utc("2026-03-05T10:15:30.500Z"));
+  EXPECT_EQ(checkedFromUnixMillis(1772705730250), utc("2026-03-05T10:15:30.250Z"));
+  // 2200 still fits a nanosecond time point, but adding hours near its end
+  // would not: it is refused like any other out-of-range record time.
+  const double year2200 = 7258118400;
+  EXPECT_FALSE(checkedFromUnixSeconds(year2200));
+  EXPECT_FALSE(checkedFromUnixMillis(static_cast<int64_t>(year2200) * 1000));
+  EXPECT_FALSE(checkedFromUnixSeconds(-year2200));
+  EXPECT_FALSE(checkedFromUnixSeconds(std::nan("")));
+  EXPECT_FALSE(checkedFromUnixSeconds(std::numeric_limits<double>::infinity()));
+  EXPECT_FALSE(checkedFromUnixMillis(std::numeric_limits<int64_t>::min()));
+}
+
 TEST(DayKey, FollowsTheLocalCalendarAcrossMidnightAndDST) {
   test::setTimeZone("America/New_York");
   // 04:30Z is 23:30 the previous evening in New York (EST, -5).

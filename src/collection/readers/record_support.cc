@@ -134,17 +134,12 @@ int64_t addSaturating(int64_t a, int64_t b) {
 
 namespace {
 // Time counts nanoseconds in an int64: about ±292 years around 1970.
-constexpr int64_t kMaxSeconds = std::numeric_limits<int64_t>::max() / 1'000'000'000 - 1;
 }  // namespace
 
-std::optional<Time> timeFromMillis(int64_t millis) {
-  if (millis / 1000 > kMaxSeconds || millis / 1000 < -kMaxSeconds) return std::nullopt;
-  return Time(std::chrono::duration_cast<Clock::duration>(std::chrono::milliseconds(millis)));
-}
+std::optional<Time> timeFromMillis(int64_t millis) { return checkedFromUnixMillis(millis); }
 
 std::optional<Time> timeFromSeconds(int64_t seconds) {
-  if (seconds > kMaxSeconds || seconds < -kMaxSeconds) return std::nullopt;
-  return Time(std::chrono::duration_cast<Clock::duration>(std::chrono::seconds(seconds)));
+  return checkedFromUnixSeconds(static_cast<double>(seconds));
 }
 
 std::optional<Time> timeFromSecondsOrMillis(int64_t n) {

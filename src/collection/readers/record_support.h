@@ -57,7 +57,8 @@ std::optional<int64_t> parseDecimalInteger(std::string_view text);
 // a + b, held at the int64 limits instead of overflowing.
 int64_t addSaturating(int64_t a, int64_t b);
 
-// Times from counts since 1970-01-01 UTC; none outside what Time can hold.
+// Times from counts since 1970-01-01 UTC; none outside the range every time
+// of the system keeps to (see checkedFromUnixSeconds).
 std::optional<Time> timeFromMillis(int64_t millis);
 std::optional<Time> timeFromSeconds(int64_t seconds);
 // n milliseconds when n > 10^12, else n seconds.
