@@ -136,11 +136,16 @@ void withSQLiteCopyRun(const std::string& path, const std::string& label,
 
 SQLiteStatement::~SQLiteStatement() { sqlite3_finalize(stmt); }
 
-std::string columnText(sqlite3_stmt* stmt, int column) {
+std::optional<std::string> optionalColumnText(sqlite3_stmt* stmt, int column) {
+  if (sqlite3_column_type(stmt, column) == SQLITE_NULL) return std::nullopt;
   const unsigned char* text = sqlite3_column_text(stmt, column);
-  if (!text) return {};
+  if (!text) return std::nullopt;
   return std::string(reinterpret_cast<const char*>(text),
                      static_cast<size_t>(sqlite3_column_bytes(stmt, column)));
+}
+
+std::string columnText(sqlite3_stmt* stmt, int column) {
+  return optionalColumnText(stmt, column).value_or(std::string());
 }
 
 }  // namespace brimvale

@@ -62,8 +62,9 @@ struct SQLiteStatement {
   ~SQLiteStatement();
 };
 
-// The text of a result column of the current row, all its bytes (also NULs);
-// empty for NULL.
+// The text of a result column of the current row, all its bytes (also NULs).
+// A NULL column gives nothing from the first and an empty text from the second.
+std::optional<std::string> optionalColumnText(sqlite3_stmt* stmt, int column);
 std::string columnText(sqlite3_stmt* stmt, int column);
 
 }  // namespace brimvale

@@ -143,7 +143,7 @@ std::optional<std::map<std::string, std::string>> CursorUsageProbe::itemValues(
         sqlite3_reset(statement);
         sqlite3_bind_text(statement, 1, key.data(), static_cast<int>(key.size()), SQLITE_TRANSIENT);
         if (sqlite3_step(statement) != SQLITE_ROW) continue;
-        auto value = probe::columnText(statement, 0);
+        auto value = optionalColumnText(statement, 0);
         if (value && !value->empty()) values[key] = std::move(*value);
       }
       sqlite3_finalize(statement);

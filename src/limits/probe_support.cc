@@ -1,6 +1,5 @@
 #include "limits/probe_support.h"
 
-#include <sqlite3.h>
 #include <sys/stat.h>
 
 #include <cmath>
@@ -39,11 +38,5 @@ std::string formatISO8601Millis(Time t) {
   return whole + tail;
 }
 
-std::optional<std::string> columnText(sqlite3_stmt* statement, int i) {
-  if (sqlite3_column_type(statement, i) == SQLITE_NULL) return std::nullopt;
-  const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, i));
-  if (!text) return std::nullopt;
-  return std::string(text, static_cast<std::size_t>(sqlite3_column_bytes(statement, i)));
-}
 
 }  // namespace brimvale::probe

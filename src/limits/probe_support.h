@@ -8,8 +8,6 @@
 
 #include "model/time_util.h"
 
-struct sqlite3_stmt;
-
 namespace brimvale::probe {
 
 // The whole regular file when it is at most maxBytes long; nothing otherwise.
@@ -23,8 +21,5 @@ std::optional<Time> timeFromUnixSeconds(double seconds);
 
 // UTC with three fractional digits: "2026-03-05T01:15:30.123Z".
 std::string formatISO8601Millis(Time t);
-
-// Column i of the current row as text; nothing for NULL.
-std::optional<std::string> columnText(sqlite3_stmt* statement, int i);
 
 }  // namespace brimvale::probe

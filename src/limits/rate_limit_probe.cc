@@ -152,7 +152,7 @@ std::vector<LimitWindow> RateLimitProbe::cachedWindows(sqlite3* db) {
   std::vector<LimitWindow> best;
   double bestAt = -1;
   while (sqlite3_step(statement) == SQLITE_ROW) {
-    const auto text = probe::columnText(statement, 0);
+    const auto text = optionalColumnText(statement, 0);
     if (!text) continue;
     const auto row = json::parse(*text, nullptr, false);
     if (row.is_discarded() || !row.is_object()) continue;
@@ -196,7 +196,7 @@ std::optional<std::string> RateLimitProbe::validToken(sqlite3* db, Time now) {
   }
   std::optional<std::string> token;
   while (!token && sqlite3_step(statement) == SQLITE_ROW) {
-    const auto text = probe::columnText(statement, 0);
+    const auto text = optionalColumnText(statement, 0);
     if (!text) continue;
     const auto data = json::parse(*text, nullptr, false);
     if (data.is_discarded() || !data.is_object()) continue;
