@@ -26,34 +26,20 @@ UsageSources defaultSources(const SourceOptions& options) {
   s.cursor = [home, clock] { return loadCursorSessions(home, clock()); };
   s.grok = [home, clock] { return loadGrokUsage(home, clock()); };
   if (!options.offline) {
-    const Endpoints endpoints = Endpoints::fromEnvironment();
-    s.claudeLimits = [home, endpoints, clock] {
-      RateLimitProbe::Environment env;
-      env.home = home;
-      env.endpoints = endpoints;
-      env.now = clock;
-      env.accountToken = [home, endpoints, clock] {
-        AccountTokenStore::Environment account;
-        account.home = home;
-        account.endpoints = endpoints;
-        account.now = clock;
-        return AccountTokenStore::validAccessToken(account);
+    ProbeEnvironment base;
+    base.home = home;
+    base.endpoints = Endpoints::fromEnvironment();
+    base.now = clock;
+    s.claudeLimits = [base] {
+      RateLimitProbe::Environment env{base, {}};
+      env.accountToken = [base] {
+        return AccountTokenStore::validAccessToken(AccountTokenStore::Environment{base});
       };
       return RateLimitProbe::fetch(env);
     };
-    s.grokBilling = [home, endpoints, clock] {
-      GrokUsageProbe::Environment env;
-      env.home = home;
-      env.endpoints = endpoints;
-      env.now = clock;
-      return GrokUsageProbe::fetch(env);
-    };
-    s.cursorBilling = [home, endpoints, clock] {
-      CursorUsageProbe::Environment env;
-      env.home = home;
-      env.endpoints = endpoints;
-      env.now = clock;
-      return CursorUsageProbe::fetch(env);
+    s.grokBilling = [base] { return GrokUsageProbe::fetch(GrokUsageProbe::Environment{base, {}}); };
+    s.cursorBilling = [base] {
+      return CursorUsageProbe::fetch(CursorUsageProbe::Environment{base});
     };
   }
   return s;

@@ -13,6 +13,7 @@
 #include <nlohmann/json.hpp>
 
 #include "limits/endpoints.h"
+#include "limits/probe_environment.h"
 #include "model/time_util.h"
 
 namespace brimvale {
@@ -31,12 +32,8 @@ class AccountTokenStore {
  public:
   AccountTokenStore() = delete;
 
-  struct Environment {
-    std::string home;            // the real home; the file lives in its exchange folder
-    HttpClient* http = nullptr;  // null: session()
-    Endpoints endpoints;         // the real services
-    std::function<Time()> now;   // null: the system clock
-  };
+  // The token file lives in the exchange folder of the home.
+  struct Environment : ProbeEnvironment {};
 
   static constexpr std::string_view clientID = "4f7e2b91-0c3d-4a8e-b5f6-1d2c3b4a5e6f";
   static constexpr std::string_view redirectPath = "/oauth/code/callback";

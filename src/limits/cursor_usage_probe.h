@@ -16,6 +16,7 @@
 
 #include "limits/billing.h"
 #include "limits/endpoints.h"
+#include "limits/probe_environment.h"
 #include "model/time_util.h"
 
 namespace brimvale {
@@ -26,12 +27,7 @@ class CursorUsageProbe {
  public:
   CursorUsageProbe() = delete;
 
-  struct Environment {
-    std::string home;            // the real home
-    HttpClient* http = nullptr;  // null: session()
-    Endpoints endpoints;         // the real services
-    std::function<Time()> now;   // null: the system clock
-  };
+  struct Environment : ProbeEnvironment {};
 
   static constexpr std::string_view usagePath =
       "/aiserver.v1.DashboardService/GetCurrentPeriodUsage";

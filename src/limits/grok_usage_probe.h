@@ -15,6 +15,7 @@
 
 #include "limits/billing.h"
 #include "limits/endpoints.h"
+#include "limits/probe_environment.h"
 #include "model/time_util.h"
 
 namespace brimvale {
@@ -25,11 +26,7 @@ class GrokUsageProbe {
  public:
   GrokUsageProbe() = delete;
 
-  struct Environment {
-    std::string home;            // the real home
-    HttpClient* http = nullptr;  // null: session()
-    Endpoints endpoints;         // the real services
-    std::function<Time()> now;   // null: the system clock
+  struct Environment : ProbeEnvironment {
     // The fallback key; null: the environment variable "XAI_API_KEY".
     std::function<std::optional<std::string>()> apiKey;
   };

@@ -18,6 +18,7 @@
 #include <nlohmann/json.hpp>
 
 #include "limits/endpoints.h"
+#include "limits/probe_environment.h"
 #include "model/time_util.h"
 #include "model/usage_snapshot.h"
 
@@ -34,12 +35,8 @@ class RateLimitProbe {
   using TokenSource = std::function<std::optional<std::string>()>;
 
   // What one fetch works with; the defaults are the real ones.
-  struct Environment {
-    std::string home;                       // the real home
-    HttpClient* http = nullptr;             // null: session()
-    Endpoints endpoints;                    // the real services
-    std::function<Time()> now;              // null: the system clock
-    TokenSource accountToken;               // the own account's token; null: none
+  struct Environment : ProbeEnvironment {
+    TokenSource accountToken;  // the own account's token; null: none
   };
 
   static constexpr std::string_view usagePath = "/api/oauth/usage";
